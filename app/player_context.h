@@ -1,0 +1,149 @@
+// The one record of all player state, shared by every thread. Each field is
+// written by the threads named beside it; every field that more than one
+// thread touches is atomic (relaxed for whole 32-bit request and state
+// values, release/acquire where an entry is published).
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+#include "decode/audio_output.h"
+#include "engine/queues.h"
+#include "engine/spin_lock.h"
+#include "playlist/playlist.h"
+#include "subtitle/subtitle_state.h"
+
+struct AVFormatContext;
+struct AVDictionary;
+
+
+
+
+constexpr int32_t OPEN_INDEX_STOP = 0x7FFFFFFF;
+constexpr int MEDIA_PATH_UNITS = 780;   // UTF-16 units including the terminator
+constexpr int DISPLAY_NAME_UNITS = 260; // UTF-16 units including the terminator
+constexpr int NOTICE_UNITS = 260;
+
+struct Chapter {
+    int32_t start_ms;
+    char title[259 * 3 + 1];
+};
+
+struct PlayerContext {
+    // 1. Requests and playback state.
+    std::atomic<int32_t> seek_target_ms;  // window thread, track switch, demux loop
+    std::atomic<int32_t> seek_forward;
+    std::atomic<AVFormatContext*> format; // media thread; others read while open
+    std::atomic<void*> menu;              // cached context menu (opaque), window thread / media thread
+    std::atomic<int32_t> video_choice;
+    std::atomic<int32_t> audio_choice;
+    std::atomic<int32_t> subtitle_choice;
+    std::atomic<int32_t> clock_ms;
+    std::atomic<uint32_t> clock_wall_ms; // presentation thread writes it every pass
+    std::atomic<int32_t> due_wall_ms;
+    std::atomic<int32_t> audio_only_position_ms;
+    std::atomic<int32_t> playing;
+    std::atomic<int32_t> step_frame;
+    int32_t tick_ms; // presentation thread only
+    std::atomic<int32_t> packets_in_flight;
+    std::atomic<int32_t> end_of_file;
+    std::atomic<int64_t> start_offset_ms;
+    std::atomic<int32_t> track_switch_request;
+
+    // 2. Window and display state.
+    void* window;                        // platform window handle (copy)
+    char notice_text[NOTICE_UNITS * 3];  // UTF-8
+    std::atomic<int32_t> notice_length;  // 0 when no notice is shown
+    std::atomic<int32_t> notice_ticks;
+    std::atomic<int32_t> clock_shown;
+    std::atomic<int32_t> clock_ticks;
+    std::atomic<int32_t> hover_region;
+    const char* osd_font;   // font description of the fixed-pitch OSD font
+    const char* glyph_font; // font description of the caption glyph box
+    ASS_Renderer* osd_renderer;
+    ASS_Track* osd_track;
+    char* osd_event_text;   // the clock overlay rewrites it before each rendering
+    std::atomic<int32_t> copy_request;   // 0 none, 1 redraw, 2 copy, 3 copy with subtitles
+    std::atomic<int32_t> window_visible; // copied into redraw_pending when a frame is taken
+    std::atomic<int32_t> open_request;
+    char start_offset_text[32];          // "+%d.%03d", empty when the offset is 0
+    char title_text[DISPLAY_NAME_UNITS * 3]; // title of the information line
+
+    // 3. Playlist (window thread; the counts are read by the media thread).
+    Playlist playlist;
+    std::atomic<uint32_t> item_count;
+    std::atomic<uint32_t> current_item;
+
+    // 4. Audio output.
+    AudioOutput audio;
+
+    // 5. Subtitles.
+    SubtitleState subtitles;
+
+    // 6. Media description (media thread; read for display).
+    std::atomic<int32_t> duration_ms;
+    std::atomic<int32_t> video_start_ms;
+    std::atomic<uint32_t> display_width;
+    std::atomic<uint32_t> display_height;
+    std::atomic<int32_t> frame_rate_num;
+    std::atomic<int32_t> frame_rate_den;
+    char aspect_text[64];
+    Chapter* chapters;
+    std::atomic<uint32_t> chapter_count;
+    uint32_t chapter_capacity;
+
+    // 7.
+    SpinLock video_decode_lock;
+
+    // 8. Video, audio and subtitle slots, in that order.
+    StreamSlot slots[SLOT_COUNT];
+
+    // 9. Item request: open_index is the trigger and is written last.
+    std::atomic<int32_t> open_index;
+    std::atomic<int32_t> open_play;
+    std::atomic<int32_t> open_start_ms;
+    char media_path[MEDIA_PATH_UNITS * 3];     // UTF-8, at most 779 UTF-16 units
+    char display_name[DISPLAY_NAME_UNITS * 3]; // UTF-8, at most 259 UTF-16 units
+    AVDictionary* open_options;                // from MSG_PLAYLIST sub-code 4
+
+    // 10. Packet hand-over ring and the decoder's unpublished audio.
+    PacketRing ring;
+    std::atomic<int32_t> decoder_busy;
+
+    // 11. Presentation bookkeeping.
+    std::atomic<int32_t> frame_taken;
+    std::atomic<int32_t> redraw_pending;
+    std::atomic<uint32_t> last_audio_redraw_ms;
+
+    // 12.
+    std::atomic<int32_t> menu_depth;
+};
+
+// Fills in every default, creates the OSD libass objects and quietens
+// FFmpeg's log; starts no thread. Tests use it alone.
+void player_setup(PlayerContext* ctx);
+// player_setup, then starts the media, decoder and presentation threads in
+// that order. Returns the context.
+PlayerContext* player_init(PlayerContext* ctx);
+// Allocates a zeroed context (never freed in the program; tests free it).
+PlayerContext* player_context_new();
+void player_context_free(PlayerContext* ctx);
+
+using ThreadRoutine = void (*)(PlayerContext*);
+void start_thread(PlayerContext* ctx, ThreadRoutine routine);
+
+void close_item(PlayerContext* ctx);
+void cancel_menu(PlayerContext* ctx);
+
+// Writes ms as "%02d:%02d:%02d.%03d" at the cursor and returns the cursor
+// past the text. The caller's buffer holds at least 24 bytes beyond it.
+char* format_time_ms(char* cursor, int32_t ms);
+
+// The "title" of a metadata dictionary as UTF-8 in a shared buffer of 259
+// UTF-16 units, converted from the legacy encoding when it is not valid
+// UTF-8; null when there is none.
+const char* title_from_metadata(AVDictionary* metadata);
+
+// The engine threads, started by player_init.
+void media_thread(PlayerContext* ctx);
+void decoder_thread(PlayerContext* ctx);
+void presentation_thread(PlayerContext* ctx);
