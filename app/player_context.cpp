@@ -14,6 +14,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "app/main_window.h"
 #include "app/text_utf.h"
 #include "platform/platform.h"
 
@@ -30,8 +31,10 @@ constexpr size_t OSD_EVENT_TEXT_BYTES = 256;
 
 PlayerContext* player_context_new()
 {
-    // Value-initialisation zeroes every field, atomics included.
-    return new (std::nothrow) PlayerContext();
+    // The context lives behind the window header in one block. Value
+    // initialisation zeroes every field, atomics included.
+    AppBlock* block = new (std::nothrow) AppBlock();
+    return block ? &block->player : nullptr;
 }
 
 void player_context_free(PlayerContext* ctx)
@@ -53,7 +56,7 @@ void player_context_free(PlayerContext* ctx)
         ass_library_done(ctx->subtitles.ass_library);
     free(ctx->chapters);
     free(ctx->subtitles.external_files);
-    delete ctx;
+    delete reinterpret_cast<AppBlock*>(main_window_of(ctx));
 }
 
 static void setup_osd_libass(PlayerContext* ctx)

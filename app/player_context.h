@@ -21,7 +21,6 @@ struct AVDictionary;
 constexpr int32_t OPEN_INDEX_STOP = 0x7FFFFFFF;
 constexpr int MEDIA_PATH_UNITS = 780;   // UTF-16 units including the terminator
 constexpr int DISPLAY_NAME_UNITS = 260; // UTF-16 units including the terminator
-constexpr int NOTICE_UNITS = 260;
 
 struct Chapter {
     int32_t start_ms;
@@ -51,7 +50,8 @@ struct PlayerContext {
 
     // 2. Window and display state.
     void* window;                        // platform window handle (copy)
-    char notice_text[NOTICE_UNITS * 3];  // UTF-8
+    char notice_text[520 * 3 + 4];       // UTF-8, at most 519 UTF-16 units
+    SpinLock notice_lock;                // notices come from any thread
     std::atomic<int32_t> notice_length;  // 0 when no notice is shown
     std::atomic<int32_t> notice_ticks;
     std::atomic<int32_t> clock_shown;

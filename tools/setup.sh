@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Installs what Moravista needs on Debian 12, builds it, and then either
+# plays the demo item (demo) or runs the whole test suite three ways (test):
+# a normal build, AddressSanitizer + UndefinedBehaviorSanitizer, ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+mode=${1:-demo}
+shift || true
+
+say() { printf '\n== %s\n' "$*"; }
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
+  libass-dev libuchardet-dev libgtk-3-dev libx11-dev libxext-dev libxss-dev
+  libsdl2-dev libkeybinder-3.0-dev libnotify-dev libepoxy-dev libegl-dev libva-dev
+  fonts-noto-cjk ffmpeg libgtest-dev libgmock-dev xvfb xauth xdotool dbus dbus-x11
+)
+
+install_packages() {
+  local missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  if [ ${#missing[@]} -eq 0 ]; then
+    say "packages: all present"
+    return
+  fi
+  say "packages: installing ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo=sudo
+  $sudo apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# build DIR [cmake options...]
+build() {
+  local dir=$1; shift
+  say "build: $dir $*"
+  cmake -S "$root" -B "$root/$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$root/$dir"
+}
+
+run_tests() {
+  local dir=$1
+  say "tests: $dir"
+  (cd "$root/$dir" && ctest --output-on-failure -j"$(nproc)" --timeout 600)
+}
+
+case "$mode" in
+  demo)
+    install_packages
+    build build
+    say "demo: making the demo item"
+    "$root/tools/make_demo.sh" "$root/build/demo"
+    say "demo: playing"
+    exec "$root/build/moravista" "$@" "$root/build/demo/demo.mkv"
+    ;;
+  test)
+    install_packages
+    failed=0
+    build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    run_tests build || failed=1
+    build build-asan -DCMAKE_BUILD_TYPE=Debug -DMV_SANITIZE=address -DMV_BUILD_BENCH=OFF
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 run_tests build-asan || failed=1
+    build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMV_SANITIZE=thread -DMV_BUILD_BENCH=OFF
+    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp" run_tests build-tsan || failed=1
+    if [ $failed -ne 0 ]; then
+      say "tests: FAILED"
+      exit 1
+    fi
+    say "tests: all three builds passed"
+    ;;
+  *)
+    echo "usage: tools/setup.sh demo|test" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,18 @@
+// Notices, the redraw request and the window title: callable from any thread.
+#pragma once
+#include <cstddef>
+
+struct PlayerContext;
+
+// Formats a notice (printf-style, UTF-8) of at most 519 UTF-16 units and
+// shows it for about three seconds.
+void show_notice(PlayerContext* ctx, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// Copies the current notice text into out; returns its length (0: none).
+size_t notice_copy(PlayerContext* ctx, char* out, size_t out_size);
+// Asks presentation to redraw, unless a copy request is pending or the
+// window is not visible.
+void request_redraw(PlayerContext* ctx);
+
+// Lets the desktop layer observe notices (balloons, logs); null by default.
+using NoticeHook = void (*)(PlayerContext* ctx, const char* text);
+void set_notice_hook(NoticeHook hook);
