@@ -116,6 +116,11 @@ struct PlayerContext {
 
     // 12.
     std::atomic<int32_t> menu_depth;
+
+    // Run options of the program (set before the threads start).
+    // 1: instead of wrapping around, repeating, looping or keeping a still
+    // picture, the program ends (MSG_CLOSE) when the list has played.
+    std::atomic<int32_t> quit_at_end;
 };
 
 // Fills in every default, creates the OSD libass objects and quietens

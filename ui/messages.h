@@ -1,6 +1,10 @@
 // Messages between the engine and the window thread.
 #pragma once
 
+// Ends the window thread's loop with the exit code in the first parameter,
+// after the exit sequence (settings written, desktop state restored).
+constexpr unsigned MSG_CLOSE = 0x0010;
+
 // The engine's only way to reach the window thread and the playlist.
 constexpr unsigned MSG_PLAYLIST = 0x500;
 
