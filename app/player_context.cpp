@@ -99,6 +99,9 @@ void player_setup(PlayerContext* ctx)
     ctx->subtitles.bitmap_subs_head = ctx->subtitles.bitmap_subs_tail = nullptr;
     // 3.
     ctx->subtitles.ass_library = ass_library_init();
+    // Nothing is logged: what the user needs to know is shown as a notice.
+    if (ctx->subtitles.ass_library)
+        ass_set_message_cb(ctx->subtitles.ass_library, [](int, const char*, va_list, void*) {}, nullptr);
     // 4. The frame buffer's header belongs to the frame buffer itself.
     ctx->chapter_count.store(0, std::memory_order_relaxed);
     ctx->duration_ms.store(1, std::memory_order_relaxed);
