@@ -10,6 +10,7 @@
 #include "engine/queues.h"
 #include "engine/spin_lock.h"
 #include "playlist/playlist.h"
+#include "render/frame_buffer.h"
 #include "subtitle/subtitle_state.h"
 
 struct AVFormatContext;
@@ -25,6 +26,7 @@ constexpr int DISPLAY_NAME_UNITS = 260; // UTF-16 units including the terminator
 struct Chapter {
     int32_t start_ms;
     char title[259 * 3 + 1];
+    int32_t end_ms; // chapter end in media milliseconds
 };
 
 struct PlayerContext {
@@ -67,6 +69,15 @@ struct PlayerContext {
     std::atomic<int32_t> open_request;
     char start_offset_text[32];          // "+%d.%03d", empty when the offset is 0
     char title_text[DISPLAY_NAME_UNITS * 3]; // title of the information line
+    // Pointer state the window thread keeps for the OSD: -1 while the window
+    // is active, else 1 paused / 0 playing; the held mouse buttons; the media
+    // time under the pointer on the progress bar.
+    std::atomic<int32_t> focus_state;
+    std::atomic<int32_t> mouse_buttons;
+    std::atomic<int32_t> hover_position_ms;
+    // The frame buffer, its text context and scaler (presentation thread;
+    // the client size is stored by the window thread or the headless loop).
+    Display display;
 
     // 3. Playlist (window thread; the counts are read by the media thread).
     Playlist playlist;

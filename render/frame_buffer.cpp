@@ -1,0 +1,90 @@
+#include "render/frame_buffer.h"
+
+#include <cairo.h>
+#include <pango/pangocairo.h>
+
+#include <cstdlib>
+#include <cstring>
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libswscale/swscale.h>
+}
+
+#include "render/present.h"
+
+namespace {
+
+// Room the scaler may write past the last used row: it converts rows in
+// groups of up to eight pixels, so the last row can run a little over.
+constexpr size_t TAIL_BYTES = 64;
+
+void release_text_context(Display* d)
+{
+    if (d->layout)
+        g_object_unref(d->layout);
+    if (d->cr)
+        cairo_destroy(d->cr);
+    if (d->surface)
+        cairo_surface_destroy(d->surface);
+    d->layout = nullptr;
+    d->cr = nullptr;
+    d->surface = nullptr;
+}
+
+} // namespace
+
+bool frame_buffer_ensure(Display* d)
+{
+    if (d->buffer_bits && d->client_width <= d->buffer_width && d->client_height <= d->buffer_height)
+        return true;
+    int32_t width = d->client_width > d->buffer_width ? d->client_width : d->buffer_width;
+    int32_t height = d->client_height > d->buffer_height ? d->client_height : d->buffer_height;
+    width = (width + 3) & ~3;
+    const int64_t pitch = int64_t(width) * 4;
+    // One spare row below the last used row, as the scaler may need it.
+    const size_t bytes = size_t(pitch) * size_t(height + 1) + TAIL_BYTES;
+    uint8_t* bits = static_cast<uint8_t*>(aligned_alloc(16, (bytes + 15) & ~size_t(15)));
+    if (!bits)
+        return false; // the old buffer (if any) stays; this picture is skipped
+    cairo_surface_t* surface =
+        cairo_image_surface_create_for_data(bits, CAIRO_FORMAT_RGB24, width, height + 1, int(pitch));
+    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(surface);
+        free(bits);
+        return false;
+    }
+    release_text_context(d);
+    free(d->buffer_bits);
+    memset(bits, 0, bytes);
+    d->buffer_bits = bits;
+    d->buffer_bytes = bytes;
+    d->buffer_width = width;
+    d->buffer_height = height;
+    d->buffer_pitch = pitch;
+    d->picture_origin = bits;
+    d->surface = surface;
+    d->cr = cairo_create(surface);
+    d->layout = pango_cairo_create_layout(d->cr);
+    if (d->text_colour == 0)
+        d->text_colour = OSD_GREEN;
+    return true;
+}
+
+void display_free(Display* d)
+{
+    release_text_context(d);
+    free(d->buffer_bits);
+    d->buffer_bits = nullptr;
+    d->buffer_width = d->buffer_height = 0;
+    if (d->osd_font)
+        pango_font_description_free(d->osd_font);
+    if (d->glyph_font)
+        pango_font_description_free(d->glyph_font);
+    if (d->notice_font)
+        pango_font_description_free(d->notice_font);
+    d->osd_font = d->glyph_font = d->notice_font = d->current_font = nullptr;
+    sws_freeContext(d->scaler);
+    d->scaler = nullptr;
+    av_frame_free(&d->transfer_frame);
+}
