@@ -9,6 +9,7 @@
 #include "decode/audio_output.h"
 #include "engine/queues.h"
 #include "engine/spin_lock.h"
+#include "engine/stats.h"
 #include "playlist/playlist.h"
 #include "render/frame_buffer.h"
 #include "subtitle/subtitle_state.h"
@@ -132,6 +133,9 @@ struct PlayerContext {
     // 1: instead of wrapping around, repeating, looping or keeping a still
     // picture, the program ends (MSG_CLOSE) when the list has played.
     std::atomic<int32_t> quit_at_end;
+
+    // Playback statistics (engine threads count; read at exit for --stats).
+    EngineStats stats;
 };
 
 // Fills in every default, creates the OSD libass objects and quietens
