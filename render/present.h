@@ -126,6 +126,8 @@ void draw_video_info(PlayerContext* ctx, const AVFrame* frame, int32_t time_ms, 
 int format_audio_info(PlayerContext* ctx, char* out, int out_size);
 void draw_audio_info(PlayerContext* ctx);
 const char* sample_format_name(int32_t sample_format);
+// The hover-time tooltip's text, with the covering chapter's title.
+int format_hover_time(PlayerContext* ctx, char* out, int out_size);
 // The hover display: time labels and tooltip on the progress bar, the button
 // tooltips and the caption buttons.
 void draw_hover_display(PlayerContext* ctx, int32_t progress_ms);

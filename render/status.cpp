@@ -214,15 +214,13 @@ void draw_audio_info(PlayerContext* ctx)
 
 // ---- hover display ----
 
-namespace {
-
-void draw_hover_tooltip(PlayerContext* ctx)
+int format_hover_time(PlayerContext* ctx, char* out, int out_size)
 {
-    const int32_t W = ctx->display.client_width, H = ctx->display.client_height;
     const int32_t h = ctx->hover_position_ms.load(std::memory_order_relaxed);
-    const int32_t duration = ctx->duration_ms.load(std::memory_order_relaxed);
     char suffix[sizeof(Chapter::title) + 8] = "";
     const uint32_t count = ctx->chapter_count.load(std::memory_order_acquire);
+    // Untitled chapters are passed over: the first titled chapter covering
+    // the time names it.
     for (uint32_t i = 0; ctx->chapters && i < count; i++) {
         const Chapter& ch = ctx->chapters[i];
         if (ch.start_ms <= h && h <= ch.end_ms && ch.title[0]) {
@@ -230,16 +228,28 @@ void draw_hover_tooltip(PlayerContext* ctx)
             break;
         }
     }
-    char text[sizeof(Chapter::title) + 64];
-    int n = snprintf(text, sizeof text, "%d:%02d:%02d.%03d%s", h / 3600000, h % 3600000 / 60000, h % 60000 / 1000,
-                     h % 1000, suffix);
-    if (n < 0 || duration <= 0)
+    int n = snprintf(out, size_t(out_size), "%d:%02d:%02d.%03d%s", h / 3600000, h % 3600000 / 60000,
+                     h % 60000 / 1000, h % 1000, suffix);
+    if (n < 0)
+        n = 0;
+    return n < out_size ? n : out_size - 1;
+}
+
+namespace {
+
+void draw_hover_tooltip(PlayerContext* ctx)
+{
+    const int32_t W = ctx->display.client_width, H = ctx->display.client_height;
+    const int32_t h = ctx->hover_position_ms.load(std::memory_order_relaxed);
+    const int32_t duration = ctx->duration_ms.load(std::memory_order_relaxed);
+    if (duration <= 0)
         return;
+    char text[sizeof(Chapter::title) + 64];
+    int n = format_hover_time(ctx, text, sizeof text);
     int64_t x = int64_t(h) * W / duration;
     if (x > W)
         x = W;
-    draw_text_box(ctx, nullptr, int32_t(x), H - 30, 2, 1, x < W / 2 ? 0 : ANCHOR_RIGHT, text,
-                  n < int(sizeof text) ? n : int(sizeof text) - 1);
+    draw_text_box(ctx, nullptr, int32_t(x), H - 30, 2, 1, x < W / 2 ? 0 : ANCHOR_RIGHT, text, n);
 }
 
 void draw_time_labels(PlayerContext* ctx, int32_t p)

@@ -1,0 +1,91 @@
+// Shared set-up of the render tests: a context with a frame buffer of a
+// given client size, solid frames and pixel access.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+
+extern "C" {
+#include <libavutil/frame.h>
+}
+
+#include "app/main_window.h"
+#include "app/player_context.h"
+#include "render/pixels.h"
+#include "render/present.h"
+#include "render/settings_view.h"
+
+struct RenderFixture : ::testing::Test {
+    PlayerContext* ctx = nullptr;
+    void SetUp() override
+    {
+        ctx = player_context_new();
+        ASSERT_NE(ctx, nullptr);
+        player_setup(ctx);
+        render_set_display_options(0, 0, 1);
+        render_set_blit_hook(nullptr, nullptr);
+        render_set_clipboard_hook(nullptr, nullptr);
+    }
+    void TearDown() override
+    {
+        render_set_blit_hook(nullptr, nullptr);
+        render_set_clipboard_hook(nullptr, nullptr);
+        render_set_display_options(0, 0, 1);
+        display_free(&ctx->display);
+        player_context_free(ctx);
+    }
+    // Sizes the buffer for W x H as a picture would, without drawing.
+    void size_buffer(int32_t W, int32_t H)
+    {
+        render_set_client_size(ctx, W, H);
+        ctx->display.client_width = W;
+        ctx->display.client_height = H;
+        ASSERT_TRUE(frame_buffer_ensure(&ctx->display));
+        osd_select_font(ctx, osd_font_of(ctx, FONT_OSD));
+        osd_set_text_colour(ctx, OSD_GREEN);
+    }
+    uint32_t pixel(int32_t x, int32_t y) const
+    {
+        uint32_t v;
+        memcpy(&v, ctx->display.buffer_bits + int64_t(y) * ctx->display.buffer_pitch + int64_t(x) * 4, 4);
+        return v;
+    }
+    void fill_all(uint32_t pattern)
+    {
+        fill_rows(ctx, 0, ctx->display.buffer_height, pattern);
+    }
+    void set_cursor_hidden(int32_t hidden)
+    {
+        main_window_of(ctx)->cursor_hidden.store(hidden, std::memory_order_relaxed);
+    }
+};
+
+// A packed BGRA frame of one colour (pattern as in the frame buffer).
+inline AVFrame* solid_bgra_frame(int w, int h, uint32_t pattern)
+{
+    AVFrame* f = av_frame_alloc();
+    f->width = w;
+    f->height = h;
+    f->format = AV_PIX_FMT_BGRA;
+    if (av_frame_get_buffer(f, 0) < 0) {
+        av_frame_free(&f);
+        return nullptr;
+    }
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++)
+            memcpy(f->data[0] + y * f->linesize[0] + x * 4, &pattern, 4);
+    return f;
+}
+
+// Colour bytes close to the expected ones (the fast bilinear scaler may
+// round a solid colour by a few steps at the edges).
+inline bool near_colour(uint32_t got, uint32_t want, int tolerance = 8)
+{
+    for (int i = 0; i < 3; i++) {
+        int a = int((got >> (8 * i)) & 0xFF), b = int((want >> (8 * i)) & 0xFF);
+        if (a - b > tolerance || b - a > tolerance)
+            return false;
+    }
+    return true;
+}
