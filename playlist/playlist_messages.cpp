@@ -1,7 +1,196 @@
 #include "playlist/playlist_messages.h"
 
-// Placeholder until the playlist lands: the engine finds no entry to open.
+#include <atomic>
+#include <cstring>
+#include <string>
+
+extern "C" {
+#include <libavutil/dict.h>
+}
+
+#include "app/main_window.h"
+#include "app/player_context.h"
+#include "app/text_utf.h"
+#include "app/window_bridge.h"
+#include "engine/timing.h"
+#include "playlist/playlist.h"
+#include "ui/messages.h"
+#include "ui/notice.h"
+
+namespace {
+
+std::atomic<const PlaylistWindowHooks*> window_hooks{nullptr};
+
+const PlaylistWindowHooks* hooks()
+{
+    static const PlaylistWindowHooks none{};
+    const PlaylistWindowHooks* h = window_hooks.load(std::memory_order_acquire);
+    return h ? h : &none;
+}
+
+const PlaylistEntry* entry_at(PlayerContext* ctx, intptr_t index)
+{
+    if (index < 0 || uint64_t(index) >= ctx->item_count.load(std::memory_order_relaxed))
+        return nullptr;
+    return &ctx->playlist.items[index];
+}
+
+// A deferred seek waits for the decoder at most this long, so a decoder
+// that stalls cannot freeze the window for good.
+constexpr int DEFERRED_SEEK_MAX_WAIT_MS = 10000;
+
+// Copies one parameter value, turning backslash-r into CR, backslash-n into
+// LF and dropping the backslash before any other character.
+void unescape_value(const char* value, std::string* out)
+{
+    out->clear();
+    for (const char* p = value; *p; p++) {
+        if (*p != '\\') {
+            *out += *p;
+            continue;
+        }
+        p++;
+        if (*p == 0)
+            break;
+        *out += *p == 'r' ? '\r' : *p == 'n' ? '\n' : *p;
+    }
+}
+
+void show_window(PlayerContext* ctx, intptr_t topmost)
+{
+    if (auto fn = hooks()->show_window)
+        fn(ctx, topmost);
+}
+
+void hide_pointer(PlayerContext* ctx)
+{
+    ctx->clock_ticks.store(0, std::memory_order_relaxed);
+    main_window_of(ctx)->cursor_hidden.store(1, std::memory_order_relaxed);
+    if (auto fn = hooks()->hide_pointer)
+        fn(ctx);
+    request_redraw(ctx);
+}
+
+} // namespace
+
+void playlist_set_window_hooks(const PlaylistWindowHooks* h)
+{
+    window_hooks.store(h, std::memory_order_release);
+}
+
+void playlist_item_ended(PlayerContext* ctx)
+{
+    uint32_t count = ctx->item_count.load(std::memory_order_relaxed);
+    bool quit = ctx->quit_at_end.load(std::memory_order_relaxed) == 1;
+    if (count >= 2) {
+        uint32_t next = ctx->current_item.load(std::memory_order_relaxed) + 1;
+        if (next >= count) {
+            if (quit) {
+                window_post(MSG_CLOSE, 0, 0);
+                return;
+            }
+            next = 0;
+        }
+        playlist_open_request(ctx, int32_t(next), 1, -1);
+        return;
+    }
+    if (quit) {
+        window_post(MSG_CLOSE, 0, 0);
+        return;
+    }
+    ctx->seek_target_ms.store(0, std::memory_order_relaxed);
+    ctx->playing.store(1, std::memory_order_relaxed);
+}
+
+int playlist_fill_path(PlayerContext* ctx, intptr_t index)
+{
+    const PlaylistEntry* entry = entry_at(ctx, index);
+    if (!entry)
+        return 0;
+    size_t length = strlen(entry->path);
+    // A path cut short would name another file: such an entry is invalid.
+    if (utf16_units(entry->path, length) > MEDIA_PATH_UNITS - 1 || length + 1 > sizeof ctx->media_path)
+        return 0;
+    memcpy(ctx->media_path, entry->path, length + 1);
+    // The display name is shown, so it must be UTF-8 even when the path is
+    // not: such names are read in the legacy encoding.
+    const char* name = playlist_display_name(entry);
+    size_t name_length = strlen(name);
+    char converted[sizeof ctx->media_path * 2];
+    if (!utf8_is_valid(name, name_length)) {
+        long n = legacy_to_utf8(name, name_length, converted, sizeof converted);
+        if (n >= 0) {
+            name = converted;
+            name_length = size_t(n);
+        }
+    }
+    utf8_copy_units(ctx->display_name, sizeof ctx->display_name, name, name_length, DISPLAY_NAME_UNITS - 1);
+    return 1;
+}
+
+intptr_t playlist_build_options(PlayerContext* ctx, intptr_t index)
+{
+    av_dict_free(&ctx->open_options);
+    const PlaylistEntry* entry = entry_at(ctx, index);
+    if (!entry || !entry->params)
+        return 0;
+    AVDictionary* options = nullptr;
+    std::string piece, value;
+    for (const char* p = entry->params;;) {
+        const char* end = strchr(p, '\x01');
+        piece.assign(p, end ? size_t(end - p) : strlen(p));
+        size_t equals = piece.find('=');
+        if (equals != std::string::npos) {
+            unescape_value(piece.c_str() + equals + 1, &value);
+            piece.resize(equals);
+            av_dict_set(&options, piece.c_str(), value.c_str(), 0);
+        }
+        if (!end)
+            break;
+        p = end + 1;
+    }
+    if (av_dict_count(options) == 0) {
+        av_dict_free(&options);
+        return 0;
+    }
+    ctx->open_options = options;
+    return reinterpret_cast<intptr_t>(&ctx->open_options);
+}
+
+void playlist_deferred_seek(PlayerContext* ctx, int32_t target_ms)
+{
+    if (auto frames_decoded = hooks()->video_frames_decoded) {
+        for (int waited = 0; waited < DEFERRED_SEEK_MAX_WAIT_MS && frames_decoded(ctx) < 128; waited++) {
+            ctx->clock_ms.store(OPEN_INDEX_STOP, std::memory_order_relaxed);
+            delay_100ns(SLEEP_1MS);
+            if (ctx->end_of_file.load(std::memory_order_acquire) &&
+                ctx->packets_in_flight.load(std::memory_order_acquire) == 0)
+                break;
+        }
+    }
+    ctx->seek_target_ms.store(target_ms, std::memory_order_relaxed);
+}
+
 intptr_t playlist_handle_message(PlayerContext* ctx, uint32_t sub_code, intptr_t param)
 {
-    return 0;
+    switch (sub_code) {
+    case PLAYLIST_SHOW_WINDOW:
+        show_window(ctx, param);
+        return 0;
+    case PLAYLIST_HIDE_POINTER:
+        hide_pointer(ctx);
+        return 0;
+    case PLAYLIST_ITEM_ENDED:
+        playlist_item_ended(ctx);
+        return 0;
+    case PLAYLIST_GET_PATH:
+        return playlist_fill_path(ctx, param);
+    case PLAYLIST_GET_OPTIONS:
+        return playlist_build_options(ctx, param);
+    case PLAYLIST_DEFERRED_SEEK:
+        playlist_deferred_seek(ctx, int32_t(param));
+        return 0;
+    default:
+        return 0;
+    }
 }

@@ -1,0 +1,191 @@
+// Natural order of display names and the sort built on it. Each name is cut
+// once into alternating runs: text runs become collation keys of their
+// case-folded text in the user's locale, digit runs their significant digits.
+// Comparing two prepared names is then plain integer work, so sorting a long
+// list does not fold and collate the same text again at every comparison.
+#include <glib.h>
+#include <locale.h>
+#include <wchar.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "app/player_context.h"
+#include "playlist/playlist.h"
+#include "ui/notice.h"
+
+namespace {
+
+// A prepared name in one array of 32-bit units: runs alternate text, digits,
+// text, ... starting with a text run (empty when the name starts with a
+// digit). Each run is a header (length << 1 | 1 for digits) followed by its
+// units; NAME_END closes the name. An empty name is NAME_END alone.
+constexpr uint32_t NAME_END = 0xFFFFFFFFu;
+
+locale_t collation_locale()
+{
+    // The user's locale from the environment, without touching the
+    // process-wide one; code-point order when it is not installed.
+    static locale_t locale = [] {
+        locale_t l = newlocale(LC_COLLATE_MASK | LC_CTYPE_MASK, "", locale_t(0));
+        if (!l)
+            l = newlocale(LC_COLLATE_MASK | LC_CTYPE_MASK, "C.UTF-8", locale_t(0));
+        return l;
+    }();
+    return locale;
+}
+
+bool is_digit(gunichar c)
+{
+    return c >= '0' && c <= '9';
+}
+
+void append_text_run(std::vector<uint32_t>* out, const gunichar* run, size_t length, std::vector<wchar_t>* scratch)
+{
+    size_t header = out->size();
+    out->push_back(0);
+    if (length == 0)
+        return;
+    // wchar_t holds UCS-4 on this system, as gunichar does.
+    scratch->assign(run, run + length);
+    scratch->push_back(0);
+    locale_t locale = collation_locale();
+    size_t key_length = length;
+    if (locale) {
+        std::vector<wchar_t> key(length * 4 + 16);
+        key_length = wcsxfrm_l(key.data(), scratch->data(), key.size(), locale);
+        if (key_length >= key.size()) {
+            key.resize(key_length + 1);
+            key_length = wcsxfrm_l(key.data(), scratch->data(), key.size(), locale);
+        }
+        out->insert(out->end(), key.begin(), key.begin() + key_length);
+    } else {
+        out->insert(out->end(), run, run + length);
+    }
+    (*out)[header] = uint32_t(key_length) << 1;
+}
+
+void append_digit_run(std::vector<uint32_t>* out, const gunichar* run, size_t length)
+{
+    // Leading zeros do not count: 007 and 7 are the same number.
+    while (length > 0 && *run == '0') {
+        run++;
+        length--;
+    }
+    out->push_back(uint32_t(length) << 1 | 1);
+    out->insert(out->end(), run, run + length);
+}
+
+// Appends the prepared form of one name to out.
+void prepare_name(std::vector<uint32_t>* out, const char* name, std::vector<wchar_t>* scratch)
+{
+    // Paths need not be UTF-8; undecodable bytes compare as U+FFFD.
+    gchar* valid = g_utf8_make_valid(name, -1);
+    gchar* folded = g_utf8_casefold(valid, -1);
+    glong length = 0;
+    gunichar* text = g_utf8_to_ucs4_fast(folded, -1, &length);
+    g_free(valid);
+    g_free(folded);
+    glong i = 0;
+    while (i < length) {
+        glong start = i;
+        while (i < length && !is_digit(text[i]))
+            i++;
+        append_text_run(out, text + start, size_t(i - start), scratch);
+        if (i == length)
+            break;
+        start = i;
+        while (i < length && is_digit(text[i]))
+            i++;
+        append_digit_run(out, text + start, size_t(i - start));
+    }
+    out->push_back(NAME_END);
+    g_free(text);
+}
+
+int sign_of(int64_t v)
+{
+    return v < 0 ? -1 : v > 0 ? 1 : 0;
+}
+
+// Compares two prepared names. Runs are compared in turn; a name that runs
+// out first sorts first. An empty text run (the name starts with a digit)
+// sorts before a non-empty one. Digit runs compare by value: fewer
+// significant digits is smaller, then digit by digit, so no run is ever too
+// long to compare.
+int compare_prepared(const uint32_t* a, const uint32_t* b)
+{
+    for (;;) {
+        if (*a == NAME_END)
+            return *b == NAME_END ? 0 : -1;
+        if (*b == NAME_END)
+            return 1;
+        uint32_t length_a = *a >> 1, length_b = *b >> 1;
+        bool digits = *a & 1;
+        a++;
+        b++;
+        if (digits) {
+            if (length_a != length_b)
+                return length_a < length_b ? -1 : 1;
+        } else if ((length_a == 0) != (length_b == 0)) {
+            return length_a == 0 ? -1 : 1;
+        }
+        uint32_t common = std::min(length_a, length_b);
+        for (uint32_t k = 0; k < common; k++) {
+            if (a[k] != b[k])
+                return sign_of(int64_t(int32_t(a[k])) - int64_t(int32_t(b[k])));
+        }
+        if (length_a != length_b)
+            return length_a < length_b ? -1 : 1;
+        a += length_a;
+        b += length_b;
+    }
+}
+
+} // namespace
+
+int playlist_compare(const PlaylistEntry* a, const PlaylistEntry* b)
+{
+    std::vector<uint32_t> prepared_a, prepared_b;
+    std::vector<wchar_t> scratch;
+    prepare_name(&prepared_a, playlist_display_name(a), &scratch);
+    prepare_name(&prepared_b, playlist_display_name(b), &scratch);
+    return compare_prepared(prepared_a.data(), prepared_b.data());
+}
+
+void playlist_sort(PlayerContext* ctx)
+{
+    Playlist* list = &ctx->playlist;
+    uint32_t count = ctx->item_count.load(std::memory_order_relaxed);
+    if (count >= 2) {
+        uint32_t current = ctx->current_item.load(std::memory_order_relaxed);
+        // The current entry is found again by its path string itself.
+        const char* current_path = current < count ? list->items[current].path : nullptr;
+        std::vector<uint32_t> prepared;
+        std::vector<size_t> start(count);
+        std::vector<wchar_t> scratch;
+        prepared.reserve(size_t(count) * 48);
+        for (uint32_t i = 0; i < count; i++) {
+            start[i] = prepared.size();
+            prepare_name(&prepared, playlist_display_name(&list->items[i]), &scratch);
+        }
+        std::vector<uint32_t> order(count);
+        for (uint32_t i = 0; i < count; i++)
+            order[i] = i;
+        const uint32_t* base = prepared.data();
+        std::sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) {
+            return compare_prepared(base + start[x], base + start[y]) < 0;
+        });
+        std::vector<PlaylistEntry> sorted(count);
+        for (uint32_t i = 0; i < count; i++) {
+            sorted[i] = list->items[order[i]];
+            if (sorted[i].path == current_path)
+                ctx->current_item.store(i, std::memory_order_relaxed);
+        }
+        memcpy(list->items, sorted.data(), size_t(count) * sizeof(PlaylistEntry));
+    }
+    show_notice(ctx, " 列表排序完成! ");
+    cancel_menu(ctx);
+}
