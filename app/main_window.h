@@ -5,6 +5,9 @@
 #include <cstdint>
 
 #include "app/player_context.h"
+#include "app/window_rect.h"
+
+struct WindowDesktop;
 
 struct MainWindow {
     void* handle;                      // the platform window, null headless
@@ -14,6 +17,22 @@ struct MainWindow {
     int32_t client_width;
     int32_t client_height;
     int32_t exit_code;
+
+    // Window thread only from here on: the window's place on the desktop.
+    const WindowDesktop* desktop; // what moves and shows the window; null headless
+    int32_t screen_mode;          // 0 windowed, 1 full screen, -1 maximised to the work area
+    int32_t screen_width;         // primary screen size in pixels
+    int32_t screen_height;
+    WindowRect work_area;         // the screen minus panels and docks
+    int64_t last_mouse_pos;       // last pointer-move arguments; repeats are ignored
+    int32_t window_screen_x;      // where the window is, as last reported
+    int32_t window_screen_y;
+    int32_t window_screen_width;
+    WindowRect normal_rect;       // last rectangle in windowed mode: what settings save
+
+    // The item label of the title; the media thread writes it while opening.
+    SpinLock label_lock;
+    char item_label[270 * 3 + 1]; // UTF-8, at most 270 UTF-16 units
 };
 
 // The block: header first, then the context.

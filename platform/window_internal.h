@@ -1,0 +1,46 @@
+// The desktop window's record, shared by the files of the window layer.
+#pragma once
+#include <pthread.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+typedef struct _GtkWidget GtkWidget;
+typedef struct _GMainLoop GMainLoop;
+typedef struct _GdkCursor GdkCursor;
+struct _XDisplay;
+
+struct BlitState; // the presentation thread's own connection (blit.cpp)
+
+struct PlatformWindow {
+    PlatformProcedure procedure;
+    void* user;
+    pthread_t window_thread;
+    GMainLoop* loop;
+    std::atomic<int> exit_code;
+    std::atomic<int> quitting;
+
+    // Window thread only.
+    GtkWidget* toplevel;
+    _XDisplay* xdisplay;        // GDK's connection
+    GdkCursor* arrow_cursor;
+    GdkCursor* blank_cursor;
+    int pointer_hidden;
+    int last_x, last_y, last_width, last_height;
+    int position_known;
+    int iconified;
+
+    // The child window the picture goes to; written once by the window
+    // thread before the first picture, read by the presentation thread.
+    std::atomic<unsigned long> picture_xid;
+    char display_name[256];   // for the presentation thread's own connection
+    BlitState* blit;          // presentation thread only
+};
+
+bool platform_on_window_thread(const PlatformWindow* w);
+// Runs fn(arg) on the window thread and waits for it.
+void platform_run_on_window_thread(PlatformWindow* w, void (*fn)(void* arg), void* arg);
+// SIGINT and SIGTERM become MSG_CLOSE on the window's loop.
+bool platform_watch_close_signals(PlatformWindow* w);

@@ -1,0 +1,90 @@
+#include "ui/window_create.h"
+
+#include "app/exit_sequence.h"
+#include "app/main_window.h"
+#include "app/window_bridge.h"
+#include "platform/platform.h"
+#include "render/present.h"
+#include "ui/command_line_items.h"
+#include "ui/desktop_window.h"
+#include "ui/messages.h"
+#include "ui/window_geometry.h"
+#include "ui/window_procedure.h"
+#include "ui/window_title.h"
+
+void window_create(MainWindow* w, const WindowCreation* creation)
+{
+    PlayerContext* ctx = &reinterpret_cast<AppBlock*>(w)->player;
+    ctx->window = w->handle;
+    window_track_work_area(w);
+    desktop_set_title(w, title_base_text());
+    if (!creation)
+        return;
+    if (creation->items && creation->playlist)
+        command_line_to_playlist(*creation->items, creation->playlist);
+    if (creation->load_settings) {
+        creation->load_settings(ctx);
+    } else {
+        WindowRect rect = window_default_rect(w);
+        window_place_and_show(w, &rect);
+    }
+}
+
+void window_close(MainWindow* w, int exit_code)
+{
+    PlayerContext* ctx = &reinterpret_cast<AppBlock*>(w)->player;
+    w->exit_code = exit_code;
+    exit_sequence_run(ctx, exit_code);
+    desktop_quit(w, exit_code);
+}
+
+void window_show_pointer(MainWindow* w)
+{
+    if (!w->cursor_hidden.load(std::memory_order_relaxed))
+        return;
+    w->cursor_hidden.store(0, std::memory_order_relaxed);
+    reinterpret_cast<AppBlock*>(w)->player.clock_ticks.store(0, std::memory_order_relaxed);
+    desktop_set_pointer_visible(w, 1);
+}
+
+static intptr_t procedure_of_block(void* user, unsigned msg, uintptr_t a, intptr_t b)
+{
+    return window_procedure(static_cast<MainWindow*>(user), msg, a, b);
+}
+
+static intptr_t bridge_send(void* loop, unsigned msg, uintptr_t a, intptr_t b)
+{
+    return platform_send_message(loop, msg, a, b);
+}
+
+static void bridge_post(void* loop, unsigned msg, uintptr_t a, intptr_t b)
+{
+    platform_post_message(loop, msg, a, b);
+}
+
+int run_main_window(PlayerContext* ctx, const WindowCreation* creation)
+{
+    MainWindow* w = main_window_of(ctx);
+    void* handle = platform_window_open(procedure_of_block, w);
+    if (!handle)
+        return 1;
+    // Lives as long as the process: the engine keeps sending through it.
+    static WindowDesktop desktop;
+    desktop = WindowDesktop{handle,
+                            platform_window_query_screen,
+                            platform_window_move_resize,
+                            platform_window_show,
+                            platform_window_raise,
+                            platform_window_set_pointer_visible,
+                            platform_window_set_title,
+                            platform_window_quit};
+    w->handle = handle;
+    w->desktop = &desktop;
+    static WindowLoop loop;
+    loop = WindowLoop{bridge_send, bridge_post, handle};
+    window_bridge_install(&loop);
+    render_set_blit_hook(platform_blit, handle);
+    render_set_clipboard_hook(platform_clipboard_set, handle);
+    window_procedure(w, MSG_CREATE, reinterpret_cast<uintptr_t>(creation), 0);
+    return platform_window_loop(handle);
+}
