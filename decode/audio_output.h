@@ -1,27 +1,114 @@
 // The audio output: the sound device, its ring of eight buffers, volume and
-// the automatic gain. Filled in by the audio output work; the foundation only
-// needs the record's place in the context.
+// the automatic gain. The media thread opens the device for an item's audio
+// stream, the presentation thread hands it chunks, the window thread sets the
+// volume and pauses or restarts it, and the device's thread reports each
+// finished buffer through audio_done_callback.
 #pragma once
 #include <atomic>
 #include <cstdint>
 
-struct SwrContext;
+#include "platform/audio_device.h"
 
-struct AudioOutput {
-    void* wave_out; // the open sound device, or null
-    std::atomic<uint32_t> header_write;
-    std::atomic<uint32_t> header_done;
-    SwrContext* resampler;
-    std::atomic<int32_t> audio_clock_ms; // written by the device thread, consumed by presentation
-    int32_t audio_block_align;
-    std::atomic<uint32_t> audio_gain;
-    std::atomic<uint32_t> volume;
-    int32_t audio_channels;
-    int32_t audio_rate;
-    int32_t audio_sample_format;
-    int32_t audio_in_channels;
-    int32_t audio_in_rate;
-    int32_t audio_chunk_bytes;
+struct SwrContext;
+struct AVCodecContext;
+struct FrameEntry;
+
+constexpr uint32_t AUDIO_HEADER_COUNT = 8;
+constexpr uint32_t AUDIO_HEADER_MASK = AUDIO_HEADER_COUNT - 1;
+constexpr int32_t AUDIO_MAX_CHANNELS = 6;
+// The volume level at which the automatic gain runs, and the unchanged level.
+constexpr uint32_t VOLUME_AUTO_GAIN = 110;
+constexpr uint32_t VOLUME_UNCHANGED = 100;
+constexpr uint32_t VOLUME_MAX = 300;
+
+// One buffer of the device ring: the device's header, then what the output
+// keeps beside it. Between two uses the buffer belongs to the header.
+struct AudioHeader {
+    WaveHeader wave;
+    int32_t capacity;             // bytes the buffer can hold
+    std::atomic<int32_t> time_ms; // media time of the buffer's first sample
 };
 
+struct AudioOutput {
+    std::atomic<AudioDevice*> wave_out; // the open device, or null (media thread writes)
+    AudioHeader wave_headers[AUDIO_HEADER_COUNT];
+    std::atomic<uint32_t> header_write; // presentation thread: where the next chunk goes
+    std::atomic<uint32_t> header_done;  // device thread: advanced once per finished buffer
+    SwrContext* resampler;              // made by the decoder thread, freed here when the device changes
+    // Media time of the buffer being heard now; 0 when none is known. Written
+    // by the device thread and audio_open, consumed (read, then set to 0) by
+    // the presentation thread.
+    std::atomic<int32_t> audio_clock_ms;
+    int32_t audio_block_align; // bytes per sample frame (all channels)
+    std::atomic<uint32_t> audio_gain; // 1/256 units, from volume
+    std::atomic<uint32_t> volume;     // 0..300
+    int32_t audio_channels;           // output channels, 1..6
+    int32_t audio_rate;               // output rate, Hz
+    int32_t audio_sample_format;      // what the resampler was made for (decoder thread)
+    int32_t audio_in_channels;        // 0 forces a new resampler
+    int32_t audio_in_rate;
+    int32_t audio_chunk_bytes; // 25 ms of output
+    // For the A/V statistics, written by the device thread with each buffer
+    // heard: the media time the listener hears at heard_wall_ms (the end of
+    // the buffer reported last), and now_ms() at that report.
+    std::atomic<int32_t> heard_time_ms;
+    std::atomic<uint32_t> heard_wall_ms;
+};
+
+// The state of the automatic gain: gain x 10000 in 1/256 units. Starts at
+// 2 560 000 (gain 256, the level unchanged) and is never reset. Only the
+// presentation thread changes it.
+extern std::atomic<uint32_t> auto_gain_level;
+constexpr uint32_t AUTO_GAIN_START = 2560000;
+
+// Chooses the sound backend for the process: "sdl", "null" or "wav:PATH".
+// Returns 0 for an unknown text. Called once at start-up.
+int audio_select_backend(const char* spec);
+// Closes the device and completes the WAV file. Called at exit.
+void audio_shutdown(void);
+
+// Opens the device for the stream's rate and channel count (more than six
+// channels play as six); 1 when open, 0 when the item has to play without
+// sound. An open device with the same format is only reset. Media thread,
+// while the audio slot is drained.
+int audio_open(AudioOutput* out, AVCodecContext* codec);
+// The same for a rate and channel count given directly.
+int audio_open_format(AudioOutput* out, int32_t rate, int32_t channels);
+// The speaker mask of the layout the decoder converts to for this many
+// channels (1..6), 0 otherwise.
+uint32_t audio_channel_mask(int32_t channels);
+
+// Level 0..300 (larger values count as 300). Window thread.
 void audio_set_volume(AudioOutput* out, uint32_t level);
+// Queues one published chunk: the device takes the entry's buffer and the
+// entry gets back the buffer the header held before (no copy). The caller
+// passes next = (header_write + 1) & 7 and only when it differs from
+// header_done. Presentation thread only.
+void audio_write(AudioOutput* out, FrameEntry* entry, uint32_t next_header);
+void audio_pause(AudioOutput* out);
+void audio_restart(AudioOutput* out);
+// Drops every queued buffer, each reported finished before it returns, and
+// clears audio_clock_ms.
+void audio_reset(AudioOutput* out);
+// Frees the buffers the ring holds; only once the device is closed or reset
+// (tests and teardown).
+void audio_free_buffers(AudioOutput* out);
+
+// The device's completion callback; instance is the AudioOutput.
+void audio_done_callback(AudioDevice* device, uint32_t message, void* instance, WaveHeader* header,
+                         uintptr_t dropped);
+
+// In place, on each complete group of eight samples among the first count:
+// s = (s * gain + 128) >> 8, saturated to 16 bits. Trailing samples are left
+// as they are. Gains above 32767 count as 32767. SSE2; 16-byte-aligned
+// buffers take the aligned path.
+void apply_gain(int16_t* samples, uint32_t gain, int32_t count);
+void apply_gain_reference(int16_t* samples, uint32_t gain, int32_t count);
+// Largest of s and -1 - s over the complete groups of eight samples; 0 for none.
+int32_t chunk_peak(const int16_t* samples, int32_t count);
+int32_t chunk_peak_reference(const int16_t* samples, int32_t count);
+// One step of the automatic gain for a chunk with this peak and duration:
+// returns the gain to apply (0: leave the chunk as it is) and moves *level.
+uint32_t auto_gain_step(uint32_t* level, int32_t peak, int32_t dur_ms);
+// The automatic gain on a chunk of the output's format, with auto_gain_level.
+void auto_gain(AudioOutput* out, uint8_t* data, int32_t bytes);
