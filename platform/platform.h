@@ -11,8 +11,8 @@ void platform_menu_cancel_tracking(void* window);
 void platform_menu_destroy(void* menu);
 
 // ---- the desktop window ----
-// The program's window entry is run_main_window (ui/window_create.h); it uses
-// the calls below. Everything here runs on the window thread except
+// The program's window entry is run_player_window(ctx, items) in
+// ui/window_create.h; it uses the calls below. Everything here runs on the window thread except
 // platform_send_message, platform_post_message, platform_blit (the
 // presentation thread) and platform_clipboard_set (any thread).
 

@@ -6,6 +6,9 @@
 
 #include <cstring>
 
+#include "app/player_context.h"
+#include "playlist/playlist.h"
+
 int command_line_is_option(const char* arg)
 {
     if (arg[0] != '/')
@@ -106,4 +109,34 @@ void command_line_to_playlist(const std::vector<std::string>& items, const Comma
         title.clear();
         title_pending = false;
     }
+}
+
+static uint32_t player_count(void* user)
+{
+    return static_cast<PlayerContext*>(user)->item_count.load(std::memory_order_relaxed);
+}
+
+static void player_add_path(void* user, const char* path)
+{
+    playlist_add_path(static_cast<PlayerContext*>(user), path, 1);
+}
+
+static void player_set_texts(void* user, uint32_t index, const char* parameters, const char* title)
+{
+    auto* ctx = static_cast<PlayerContext*>(user);
+    if (parameters)
+        playlist_set_params(ctx, index, parameters);
+    if (title)
+        playlist_set_title(ctx, index, title);
+}
+
+CommandLinePlaylist command_line_playlist_of(PlayerContext* ctx)
+{
+    return CommandLinePlaylist{ctx, player_count, player_add_path, player_set_texts};
+}
+
+void command_line_to_player(PlayerContext* ctx, const std::vector<std::string>& items)
+{
+    CommandLinePlaylist binding = command_line_playlist_of(ctx);
+    command_line_to_playlist(items, &binding);
 }

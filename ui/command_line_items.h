@@ -32,3 +32,9 @@ int command_line_is_option(const char* arg);
 // The path a command-line path names: absolute, "." segments and repeated
 // slashes removed; locations with a scheme ("proto://") stay as they are.
 std::string command_line_absolute_path(const std::string& path, const std::string& current_folder);
+
+struct PlayerContext;
+// The binding to the player's own playlist (user is the context).
+CommandLinePlaylist command_line_playlist_of(PlayerContext* ctx);
+// command_line_to_playlist on the player's playlist.
+void command_line_to_player(PlayerContext* ctx, const std::vector<std::string>& items);

@@ -88,3 +88,10 @@ int run_main_window(PlayerContext* ctx, const WindowCreation* creation)
     window_procedure(w, MSG_CREATE, reinterpret_cast<uintptr_t>(creation), 0);
     return platform_window_loop(handle);
 }
+
+int run_player_window(PlayerContext* ctx, const std::vector<std::string>& items)
+{
+    CommandLinePlaylist playlist = command_line_playlist_of(ctx);
+    WindowCreation creation{&items, &playlist, nullptr};
+    return run_main_window(ctx, &creation);
+}

@@ -26,7 +26,15 @@ void window_close(MainWindow* w, int exit_code);
 // Shows a pointer hidden after idle time again (any key or pointer move).
 void window_show_pointer(MainWindow* w);
 
-// The program on the desktop: opens the display (a clear message and 1 when
+// The program on the desktop, as the program entry starts it when not
+// headless: the command-line items (paths, "/key=value", "/title=TEXT", as
+// the program's own "--" options left them) become the playlist, the
+// settings are read, and the window plays until it is closed. Returns the
+// exit code: 0 after a close, SIGINT or SIGTERM; 1 without a display (after
+// a message on stderr).
+int run_player_window(PlayerContext* ctx, const std::vector<std::string>& items);
+
+// The same with the creation spelled out. Opens the display (a clear message and 1 when
 // there is none), creates the window, connects the message bridge, the
 // picture blit and the clipboard, runs the creation sequence and the loop,
 // and returns the loop's exit code. SIGINT and SIGTERM must be blocked in
