@@ -5,6 +5,7 @@
 #include "app/window_bridge.h"
 #include "platform/platform.h"
 #include "render/present.h"
+#include "settings/settings.h"
 #include "ui/command_line_items.h"
 #include "ui/desktop_window.h"
 #include "ui/messages.h"
@@ -89,9 +90,34 @@ int run_main_window(PlayerContext* ctx, const WindowCreation* creation)
     return platform_window_loop(handle);
 }
 
+static void settings_work_area(PlayerContext* ctx, SettingsRect* area)
+{
+    const WindowRect& r = main_window_of(ctx)->work_area;
+    *area = SettingsRect{r.left, r.top, r.right, r.bottom};
+}
+
+static void settings_place_window(PlayerContext* ctx, const SettingsRect* rect)
+{
+    WindowRect r{rect->left, rect->top, rect->right, rect->bottom};
+    window_place_and_show(main_window_of(ctx), &r);
+}
+
+// From the bookkeeping, never from the display: the settings are also
+// written after the display has gone away.
+static void settings_window_rect(PlayerContext* ctx, SettingsRect* rect)
+{
+    WindowRect r = window_normal_rect(main_window_of(ctx));
+    *rect = SettingsRect{r.left, r.top, r.right, r.bottom};
+}
+
 int run_player_window(PlayerContext* ctx, const std::vector<std::string>& items)
 {
+    static SettingsHooks hooks;
+    hooks.get_work_area = settings_work_area;
+    hooks.place_window = settings_place_window;
+    hooks.get_window_rect = settings_window_rect;
+    settings_set_hooks(&hooks);
     CommandLinePlaylist playlist = command_line_playlist_of(ctx);
-    WindowCreation creation{&items, &playlist, nullptr};
+    WindowCreation creation{&items, &playlist, settings_load};
     return run_main_window(ctx, &creation);
 }
