@@ -1,28 +1,96 @@
-// The program entry: one context for the life of the process, the engine
-// threads, then the window thread's own loop.
-#include <csignal>
+// The program entry: one block holding the window header and the player
+// context for the life of the process, the engine threads, then the window
+// thread's loop (the desktop window, or the headless loop).
+#include <signal.h>
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "app/command_line.h"
+#include "app/exit_sequence.h"
+#include "app/headless_loop.h"
+#include "app/input_script.h"
+#include "app/main_window.h"
 #include "app/player_context.h"
+#include "decode/audio_output.h"
+#include "engine/stats.h"
+#include "engine/timing.h"
+#include "playlist/playlist.h"
+#include "render/present.h"
+#include "settings/settings.h"
+#include "ui/command_line_items.h"
 
-// Headless: the main thread waits for SIGINT or SIGTERM and ends the process.
-static int run_headless()
+namespace {
+
+const char* stats_path;
+
+void write_stats(PlayerContext* ctx, int exit_code)
 {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    int signal_number = 0;
-    sigwait(&set, &signal_number);
-    return 0;
+    if (stats_path)
+        engine_stats_write_json(ctx, stats_path, exit_code == 0 ? "quit" : "nothing_played");
 }
+
+void save_settings(PlayerContext* ctx, int exit_code)
+{
+    settings_save(ctx);
+}
+
+void close_sound(PlayerContext* ctx, int exit_code)
+{
+    audio_shutdown();
+}
+
+// The command line's paths, options and titles go through the real playlist.
+uint32_t intake_count(void* user)
+{
+    return static_cast<PlayerContext*>(user)->item_count.load(std::memory_order_relaxed);
+}
+
+void intake_add_path(void* user, const char* path)
+{
+    playlist_add_path(static_cast<PlayerContext*>(user), path, 1);
+}
+
+void intake_set_texts(void* user, uint32_t index, const char* parameters, const char* title)
+{
+    auto* ctx = static_cast<PlayerContext*>(user);
+    if (parameters)
+        playlist_set_params(ctx, index, parameters);
+    if (title)
+        playlist_set_title(ctx, index, title);
+}
+
+void add_command_line_items(PlayerContext* ctx, const CommandLine& cl)
+{
+    CommandLinePlaylist intake{ctx, intake_count, intake_add_path, intake_set_texts};
+    command_line_to_playlist(cl.items, &intake);
+}
+
+int run_headless(PlayerContext* ctx, const CommandLine& cl, uint32_t start_ms)
+{
+    InputScript script{};
+    if (!cl.input_path.empty() && !input_script_load(&script, cl.input_path.c_str())) {
+        fprintf(stderr, "moravista: cannot read the input script %s\n", cl.input_path.c_str());
+        return 2;
+    }
+    render_set_client_size(ctx, cl.width ? cl.width : 960, cl.height ? cl.height : 540);
+    for (const Snapshot& s : cl.snapshots)
+        render_add_snapshot(ctx, s.at_ms, s.path.c_str());
+    if (!cl.copy_to.empty())
+        render_set_copy_target(cl.copy_to.c_str());
+    add_command_line_items(ctx, cl);
+    settings_load(ctx); // restores options and, with an empty list, the saved one; opens the first item
+    return headless_loop_run(ctx, cl.input_path.empty() ? nullptr : &script, start_ms);
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
+    uint32_t start_ms = now_ms();
     CommandLine cl = parse_command_line(argc, argv);
     if (!cl.error.empty()) {
-        fprintf(stderr, "moravista: %s\n%s", cl.error.c_str(), command_line_help());
+        fprintf(stderr, "moravista: %s\n\n%s", cl.error.c_str(), command_line_help());
         return 2;
     }
     if (cl.show_help) {
@@ -33,20 +101,45 @@ int main(int argc, char** argv)
         printf("moravista %s\n", MV_VERSION);
         return 0;
     }
-    // Signals are blocked before any thread starts, so every thread inherits
-    // the mask and only sigwait sees them.
+    // Blocked before any thread starts, so every thread inherits the mask and
+    // only the loop's own signal handling sees them.
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 
+    const char* audio = cl.audio.empty() ? (cl.headless ? "null" : "sdl") : cl.audio.c_str();
+    if (!audio_select_backend(audio)) {
+        fprintf(stderr, "moravista: unknown sound output %s\n", audio);
+        return 2;
+    }
+    if (cl.no_settings)
+        settings_disable();
+
     PlayerContext* ctx = player_context_new();
     if (!ctx) {
         fputs("moravista: out of memory\n", stderr);
         return 1;
     }
-    player_init(ctx);
-    fputs("moravista: ready\n", stderr);
-    return run_headless();
+    ctx->stats.start_wall_ms.store(start_ms, std::memory_order_relaxed);
+    ctx->quit_at_end.store(cl.quit_at_end ? 1 : 0, std::memory_order_relaxed);
+    if (!cl.stats_path.empty())
+        stats_path = cl.stats_path.c_str();
+    exit_sequence_add(save_settings);
+    exit_sequence_add(close_sound);
+    exit_sequence_add(write_stats);
+
+    int exit_code;
+    if (cl.headless) {
+        headless_loop_install(ctx);
+        player_init(ctx);
+        exit_code = run_headless(ctx, cl, start_ms);
+    } else {
+        fputs("moravista: the desktop window is not available yet; use --headless\n", stderr);
+        exit_code = 1;
+    }
+    // The engine threads are never stopped: ending the process ends them.
+    fflush(nullptr);
+    _exit(exit_code);
 }

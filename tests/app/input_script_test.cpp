@@ -1,0 +1,65 @@
+// The headless input script: what a line means, and that bad lines are
+// reported and skipped rather than stopping the run.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "app/input_script.h"
+
+namespace {
+
+TEST(InputScript, reads_each_action_with_its_time_and_argument)
+{
+    struct Case {
+        const char* line;
+        uint32_t at_ms;
+        InputActionKind kind;
+        int32_t argument;
+    } cases[] = {
+        {"0 seek 1500", 0, INPUT_SEEK, 1500},   {"250 pause", 250, INPUT_PAUSE, 0},
+        {"300 play\r\n", 300, INPUT_PLAY, 0},   {"10 step", 10, INPUT_STEP, 0},
+        {"5 volume 300", 5, INPUT_VOLUME, 300}, {"7 track 1020", 7, INPUT_TRACK, 1020},
+        {"8 open 3", 8, INPUT_OPEN, 3},         {" 9\tnext", 9, INPUT_NEXT, 0},
+        {"11 prev", 11, INPUT_PREV, 0},         {"12 stop", 12, INPUT_STOP, 0},
+        {"4000 quit", 4000, INPUT_QUIT, 0},
+    };
+    for (const Case& c : cases) {
+        InputAction action{};
+        ASSERT_TRUE(input_script_parse_line(c.line, &action)) << c.line;
+        EXPECT_EQ(action.at_ms, c.at_ms) << c.line;
+        EXPECT_EQ(action.kind, c.kind) << c.line;
+        EXPECT_EQ(action.argument, c.argument) << c.line;
+    }
+}
+
+TEST(InputScript, refuses_garbage_and_arguments_out_of_range)
+{
+    for (const char* line : {"", "seek 100", "100", "100 jump", "100 seek", "100 seek -5", "100 volume 301",
+                             "100 track 12", "100 pause now", "-5 pause", "99999999999 pause", "100 seek 1e3",
+                             "100 open x"}) {
+        InputAction action{};
+        EXPECT_FALSE(input_script_parse_line(line, &action)) << '"' << line << '"';
+    }
+}
+
+TEST(InputScript, a_file_with_bad_lines_keeps_the_good_ones_in_time_order)
+{
+    std::string path = testing::TempDir() + "/input_script.txt";
+    FILE* f = fopen(path.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fputs("# comment\n500 pause\nthis is not an action\n\n100 seek 2000\n", f);
+    fputs(std::string(3000, 'x').c_str(), f); // an overlong line
+    fputs("\n100 volume 50\n900 quit", f);    // no newline at the end
+    fclose(f);
+    InputScript script{};
+    ASSERT_TRUE(input_script_load(&script, path.c_str()));
+    ASSERT_EQ(script.actions.size(), 4u);
+    EXPECT_EQ(script.actions[0].kind, INPUT_SEEK);
+    EXPECT_EQ(script.actions[1].kind, INPUT_VOLUME); // same time: file order kept
+    EXPECT_EQ(script.actions[2].kind, INPUT_PAUSE);
+    EXPECT_EQ(script.actions[3].kind, INPUT_QUIT);
+    EXPECT_FALSE(input_script_load(&script, "/nonexistent/input.txt"));
+}
+
+} // namespace
