@@ -19,6 +19,7 @@
 #include "render/present.h"
 #include "settings/settings.h"
 #include "ui/command_line_items.h"
+#include "ui/window_create.h"
 
 namespace {
 
@@ -136,8 +137,10 @@ int main(int argc, char** argv)
         player_init(ctx);
         exit_code = run_headless(ctx, cl, start_ms);
     } else {
-        fputs("moravista: the desktop window is not available yet; use --headless\n", stderr);
-        exit_code = 1;
+        // The engine starts first; it reaches the window only once the
+        // creation sequence has asked for an item.
+        player_init(ctx);
+        exit_code = run_player_window(ctx, cl.items);
     }
     // The engine threads are never stopped: ending the process ends them.
     fflush(nullptr);
