@@ -54,8 +54,16 @@ case "$mode" in
     build build
     say "demo: making the demo item"
     "$root/tools/make_demo.sh" "$root/build/demo"
-    say "demo: playing"
-    exec "$root/build/moravista" "$@" "$root/build/demo/demo.mkv"
+    if [ -n "${DISPLAY:-}" ]; then
+      say "demo: playing in a window (close it or press Ctrl+C to end)"
+      exec "$root/build/moravista" "$@" "$root/build/demo/demo.mkv"
+    fi
+    say "demo: no display, playing headless to the end (sound through SDL when a sound device exists)"
+    "$root/build/moravista" --headless --audio=sdl --quit-at-end --no-settings \
+      --stats="$root/build/demo/stats.json" --snapshot=3000:"$root/build/demo/picture.png" \
+      "$@" "$root/build/demo/demo.mkv"
+    say "demo: played; statistics in build/demo/stats.json, a picture in build/demo/picture.png"
+    cat "$root/build/demo/stats.json"; echo
     ;;
   test)
     install_packages
