@@ -14,6 +14,7 @@
 
 extern "C" {
 #include <ass/ass.h>
+#include <libavformat/avformat.h>
 #include <libavutil/hwcontext.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/mem.h>
@@ -25,7 +26,7 @@ extern "C" {
 #include "app/player_context.h"
 #include "engine/timing.h"
 #include "render/pixels.h"
-#include "render/settings_view.h"
+#include "settings/settings.h"
 #include "ui/notice.h"
 
 namespace {
@@ -181,13 +182,13 @@ int32_t draw_video(PlayerContext* ctx, AVFrame* frame, int32_t time_ms, uint32_t
         d->picture_origin = d->buffer_bits + int64_t(fit.top) * d->buffer_pitch + int64_t(fit.left) * 4;
     draw_bars(ctx, fit, border);
     if (ctx->subtitles.sub_track.load(std::memory_order_acquire)) {
-        if (display_subs_outside())
+        if (settings.subs_outside.load(std::memory_order_relaxed))
             render_subtitles(&ctx->subtitles, time_ms, d->buffer_bits, d->buffer_pitch, W, H);
         else
             render_subtitles(&ctx->subtitles, time_ms, d->picture_origin, d->buffer_pitch, fit.width, fit.height);
     }
     const int32_t region = ctx->hover_region.load(std::memory_order_relaxed);
-    if ((display_show_title() && cursor_hidden(ctx) == 0 && ctx->focus_state.load(std::memory_order_relaxed) != 0) ||
+    if ((settings.show_title.load(std::memory_order_relaxed) && cursor_hidden(ctx) == 0 && ctx->focus_state.load(std::memory_order_relaxed) != 0) ||
         region == 4) {
         darken_top_band(ctx, region == 4 ? bgrx(0x66, 0xAA, 0x66, 0xAA) : bgrx(0x22, 0x66, 0x22, 0x66));
         draw_video_info(ctx, frame, time_ms, fit.width, fit.height);
@@ -238,7 +239,7 @@ void draw_overlays(PlayerContext* ctx, int32_t progress_ms, bool video_shown)
         darken_subtract(d->buffer_bits + int64_t(H - rows) * d->buffer_pitch, d->buffer_pitch, d->buffer_width, rows,
                         bgrx(0x22, 0x66, 0x22, 0x66));
     }
-    if (ctx->duration_ms.load(std::memory_order_relaxed) > 100 && (display_show_progress() || active_shown || region == 3))
+    if (ctx->duration_ms.load(std::memory_order_relaxed) > 100 && (settings.show_progress.load(std::memory_order_relaxed) || active_shown || region == 3))
         draw_progress_markers(ctx, progress_ms, video_shown);
     if (ctx->notice_length.load(std::memory_order_acquire) != 0)
         draw_notice(ctx, nullptr);
@@ -329,6 +330,9 @@ void render_subtitles(SubtitleState* subs, int32_t time_ms, uint8_t* buffer, int
 {
     if (width <= 0 || height <= 0)
         return;
+    // The images belong to the renderer, so the lock is held until they
+    // are blended. They are cut to the target in case the renderer still
+    // holds another frame size.
     SpinGuard guard(&subs->subtitle_lock);
     ASS_Track* track = subs->sub_track.load(std::memory_order_acquire);
     if (!track || !subs->sub_renderer)

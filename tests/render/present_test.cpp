@@ -64,7 +64,7 @@ TEST_F(Present, letterboxed_video_has_bars_in_the_border_colour_and_the_picture_
         {1000, 1000, 1920, 1080, -1, 1, 0},      // pointer hidden: black
         {1000, 600, 640, 480, -1, 0, PURPLE},
     };
-    render_set_display_options(0, 0, 0);
+    set_display_options(0, 0, 0);
     for (const Case& c : cases) {
         ctx->display_width = c.dw;
         ctx->display_height = c.dh;
@@ -91,7 +91,7 @@ TEST_F(Present, letterboxed_video_has_bars_in_the_border_colour_and_the_picture_
 
 TEST_F(Present, bars_of_the_square_client_cover_rows_0_to_218_and_781_to_999)
 {
-    render_set_display_options(0, 0, 0);
+    set_display_options(0, 0, 0);
     ctx->display_width = 1920;
     ctx->display_height = 1080;
     ctx->focus_state = -1;
@@ -109,7 +109,7 @@ TEST_F(Present, a_premultiplied_still_is_copied_unchanged_at_its_own_size)
 {
     // The decoder hands RGBA pictures over as premultiplied BGRA: a fully
     // transparent pixel is black, a half-covered one carries half its colour.
-    render_set_display_options(0, 0, 0);
+    set_display_options(0, 0, 0);
     ctx->display_width = 64;
     ctx->display_height = 32;
     render_set_client_size(ctx, 64, 32);
@@ -149,7 +149,7 @@ TEST_F(Present, the_buffer_only_grows_and_a_smaller_window_uses_its_top_left_par
 
 TEST_F(Present, an_odd_width_client_scales_to_the_even_width_inside_the_spare_column)
 {
-    render_set_display_options(0, 0, 0);
+    set_display_options(0, 0, 0);
     ctx->display_width = 1920;
     ctx->display_height = 1080;
     render_set_client_size(ctx, 999, 1000);
@@ -380,7 +380,7 @@ TEST_F(Present, subtitles_are_drawn_inside_the_picture_or_with_the_option_in_the
     AVFrame* f = solid_bgra_frame(192, 108, bgrx(0x30, 0x30, 0x30, 0));
     const PictureFit fit = fit_picture(400, 400, 1920, 1080);
     for (int outside : {0, 1}) {
-        render_set_display_options(outside, 0, 0);
+        set_display_options(outside, 0, 0);
         present_picture(ctx, f, 1000);
         auto [first, last] = bright_rows(this, 400, 400);
         ASSERT_GE(first, 0) << "no subtitle drawn, outside " << outside;
@@ -424,7 +424,7 @@ TEST_F(Present, bad_frames_and_extreme_clients_are_skipped_or_drawn_within_the_b
     ctx->chapter_count = 2;
     ctx->display_width = 64;
     ctx->display_height = 48;
-    render_set_display_options(1, 1, 1);
+    set_display_options(1, 1, 1);
     for (const Case& c : cases) {
         for (int32_t region : {3, 6, 4, 1}) {
             ctx->hover_region = region;
@@ -466,3 +466,10 @@ TEST_F(Present, present_frame_takes_the_time_from_the_frame_entry)
 }
 
 } // namespace
+
+// Fontconfig keeps the patterns Pango resolves for the life of the process;
+// they are not this program's leaks.
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:libfontconfig.so\n";
+}

@@ -14,7 +14,15 @@ extern "C" {
 #include "app/player_context.h"
 #include "render/pixels.h"
 #include "render/present.h"
-#include "render/settings_view.h"
+#include "settings/settings.h"
+
+// The three settings a picture reads.
+inline void set_display_options(int32_t subs_outside, int32_t show_title, int32_t show_progress)
+{
+    settings.subs_outside = subs_outside;
+    settings.show_title = show_title;
+    settings.show_progress = show_progress;
+}
 
 struct RenderFixture : ::testing::Test {
     PlayerContext* ctx = nullptr;
@@ -23,7 +31,7 @@ struct RenderFixture : ::testing::Test {
         ctx = player_context_new();
         ASSERT_NE(ctx, nullptr);
         player_setup(ctx);
-        render_set_display_options(0, 0, 1);
+        set_display_options(0, 0, 1);
         render_set_blit_hook(nullptr, nullptr);
         render_set_clipboard_hook(nullptr, nullptr);
     }
@@ -31,7 +39,7 @@ struct RenderFixture : ::testing::Test {
     {
         render_set_blit_hook(nullptr, nullptr);
         render_set_clipboard_hook(nullptr, nullptr);
-        render_set_display_options(0, 0, 1);
+        settings_reset(&settings);
         display_free(&ctx->display);
         player_context_free(ctx);
     }

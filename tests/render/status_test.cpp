@@ -144,7 +144,7 @@ TEST_F(Status, the_progress_bar_appears_only_when_the_duration_and_the_pointer_s
     ctx->playing = 1;
     AVFrame* f = solid_bgra_frame(16, 9, 0);
     for (const Case& c : cases) {
-        render_set_display_options(0, 0, c.show_progress);
+        set_display_options(0, 0, c.show_progress);
         ctx->duration_ms = c.duration;
         set_cursor_hidden(c.hidden);
         ctx->focus_state = c.focus;
@@ -176,7 +176,7 @@ TEST_F(Status, the_top_band_is_darkened_for_the_title_line_or_the_hovered_top_ba
     const uint32_t grey = bgrx(0xC0, 0xC0, 0xC0, 0xC0);
     AVFrame* f = solid_bgra_frame(16, 9, grey);
     for (const Case& c : cases) {
-        render_set_display_options(0, c.show_title, 0);
+        set_display_options(0, c.show_title, 0);
         set_cursor_hidden(c.hidden);
         ctx->focus_state = c.focus;
         ctx->hover_region = c.hover;
