@@ -95,15 +95,16 @@ SettingsRect work_area(PlayerContext* ctx)
 void fit_to_work_area(SettingsRect* r, const SettingsRect& w)
 {
     if (int64_t(r->right) - r->left > int64_t(w.right) - w.left)
-        r->right = r->left + (w.right - w.left);
+        r->right = int32_t(r->left + (int64_t(w.right) - w.left));
     if (int64_t(r->bottom) - r->top > int64_t(w.bottom) - w.top)
-        r->bottom = r->top + (w.bottom - w.top);
-    int32_t dx = r->right > w.right ? w.right - r->right : r->left < w.left ? w.left - r->left : 0;
-    int32_t dy = r->bottom > w.bottom ? w.bottom - r->bottom : r->top < w.top ? w.top - r->top : 0;
-    r->left += dx;
-    r->right += dx;
-    r->top += dy;
-    r->bottom += dy;
+        r->bottom = int32_t(r->top + (int64_t(w.bottom) - w.top));
+    // Shifts are taken in 64 bits: a saved edge may lie anywhere.
+    int64_t dx = r->right > w.right ? int64_t(w.right) - r->right : r->left < w.left ? int64_t(w.left) - r->left : 0;
+    int64_t dy = r->bottom > w.bottom ? int64_t(w.bottom) - r->bottom : r->top < w.top ? int64_t(w.top) - r->top : 0;
+    r->left = int32_t(r->left + dx);
+    r->right = int32_t(r->right + dx);
+    r->top = int32_t(r->top + dy);
+    r->bottom = int32_t(r->bottom + dy);
 }
 
 SettingsRect load_window_rect(PlayerContext* ctx, const SettingsFile* file)
