@@ -783,6 +783,9 @@ void audio_device_shutdown(void)
     }
     std::lock_guard<std::mutex> hold(p.lock);
     wav_end(&p.wav);
+    p.wav_files = 0; // a device opened after this starts the file anew
+    if (SDL_WasInit(SDL_INIT_AUDIO))
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
 
 int64_t audio_device_latency_ns(AudioDevice* device)

@@ -87,7 +87,8 @@ int audio_device_restart(AudioDevice* device);
 // A closed device record stays valid memory: every later call on it fails
 // cleanly with AUDIO_DEVICE_ERROR.
 int audio_device_close(AudioDevice* device);
-// Closes every open device and completes the WAV file. Called at exit.
+// Closes every open device, completes the WAV file and lets go of the sound
+// library. Called at exit; a device opened afterwards starts afresh.
 void audio_device_shutdown(void);
 
 // The latency below the device that reports allow for, in nanoseconds

@@ -1,0 +1,304 @@
+// The sound device on its own: order, threads and timing of the reports, the
+// header rules, closing, the backends and their files, and a sound library
+// that cannot or can play.
+#include <atomic>
+#include <cstdlib>
+#include <thread>
+
+#include "audio_test_support.h"
+
+namespace {
+
+struct Report {
+    WaveHeader* header;
+    uint32_t at_ms;
+    uintptr_t dropped;
+    std::thread::id thread;
+};
+
+// What one device's callback saw; the callback runs on the device's thread.
+struct Reports {
+    std::atomic<int> count;
+    std::atomic<int> opens;
+    std::atomic<int> closes;
+    Report list[64];
+};
+
+void record_report(AudioDevice*, uint32_t message, void* instance, WaveHeader* header, uintptr_t dropped)
+{
+    Reports* r = static_cast<Reports*>(instance);
+    if (message == WOM_OPEN)
+        r->opens.fetch_add(1);
+    if (message == WOM_CLOSE)
+        r->closes.fetch_add(1);
+    if (message != WOM_DONE)
+        return;
+    const int n = r->count.load(std::memory_order_relaxed);
+    if (n < 64)
+        r->list[n] = {header, now_ms(), dropped, std::this_thread::get_id()};
+    r->count.store(n + 1, std::memory_order_release);
+}
+
+struct Buffers {
+    WaveHeader headers[8];
+    std::vector<int16_t> samples[8];
+};
+
+// Prepares and writes header i holding these samples.
+int queue(AudioDevice* device, Buffers* b, int i, std::vector<int16_t> samples)
+{
+    b->samples[i] = std::move(samples);
+    b->headers[i].data = reinterpret_cast<uint8_t*>(b->samples[i].data());
+    b->headers[i].buffer_length = uint32_t(b->samples[i].size() * 2);
+    EXPECT_EQ(AUDIO_DEVICE_OK, audio_device_prepare(device, &b->headers[i]));
+    return audio_device_write(device, &b->headers[i]);
+}
+
+TEST(AudioDevice, reports_come_in_order_on_the_device_thread_when_each_buffer_has_played)
+{
+    ASSERT_EQ(1, audio_select_backend("null"));
+    Reports* r = new Reports();
+    Buffers* b = new Buffers();
+    AudioDevice* device = audio_device_open(48000, 2, 0x3, record_report, r);
+    ASSERT_NE(nullptr, device);
+    EXPECT_EQ(1, r->opens.load());
+    EXPECT_EQ(0, audio_device_latency_ns(device));
+    const uint32_t start = now_ms();
+    // 10, 20, 30, ... 70 ms: 280 ms in all.
+    for (int i = 0; i < 7; ++i)
+        ASSERT_EQ(AUDIO_DEVICE_OK, queue(device, b, i, tone(480 * (i + 1), 2, 1000)));
+    ASSERT_TRUE(wait_for([&] { return r->count.load() == 7; }));
+    uint32_t played_ms = 0;
+    for (int i = 0; i < 7; ++i) {
+        const Report& report = r->list[i];
+        played_ms += 10 * uint32_t(i + 1);
+        EXPECT_EQ(&b->headers[i], report.header);
+        EXPECT_EQ(0u, report.dropped);
+        EXPECT_NE(std::this_thread::get_id(), report.thread);
+        EXPECT_EQ(r->list[0].thread, report.thread);
+        // Never before the sound has played; sanitizers only make it later.
+        EXPECT_GE(report.at_ms - start + 1, played_ms) << i;
+        EXPECT_EQ(WHDR_DONE | WHDR_PREPARED, b->headers[i].flags.load());
+    }
+    if (STRESS_SCALE == 1) {
+        EXPECT_LE(r->list[6].at_ms - start, 280u + 60u);
+    }
+    EXPECT_EQ(AUDIO_DEVICE_OK, audio_device_close(device));
+    EXPECT_EQ(1, r->closes.load());
+    audio_shutdown();
+    delete b;
+    delete r;
+}
+
+TEST(AudioDevice, header_rules_hold_while_a_buffer_is_queued)
+{
+    ASSERT_EQ(1, audio_select_backend("null"));
+    Reports* r = new Reports();
+    Buffers* b = new Buffers();
+    AudioDevice* device = audio_device_open(8000, 1, 0x4, record_report, r);
+    ASSERT_NE(nullptr, device);
+    // Not prepared: refused.
+    b->samples[0] = tone(8000, 1, 100);
+    b->headers[0].data = reinterpret_cast<uint8_t*>(b->samples[0].data());
+    b->headers[0].buffer_length = 16000;
+    EXPECT_EQ(AUDIO_DEVICE_UNPREPARED, audio_device_write(device, &b->headers[0]));
+    ASSERT_EQ(AUDIO_DEVICE_OK, queue(device, b, 0, tone(8000, 1, 100))); // one second
+    EXPECT_EQ(WHDR_PREPARED | WHDR_INQUEUE, b->headers[0].flags.load());
+    EXPECT_EQ(AUDIO_DEVICE_STILL_PLAYING, audio_device_unprepare(device, &b->headers[0]));
+    EXPECT_EQ(AUDIO_DEVICE_STILL_PLAYING, audio_device_write(device, &b->headers[0]));
+    EXPECT_EQ(AUDIO_DEVICE_STILL_PLAYING, audio_device_close(device));
+    // A buffer with no data but a length is refused outright.
+    WaveHeader empty = {};
+    empty.buffer_length = 4;
+    EXPECT_EQ(AUDIO_DEVICE_ERROR, audio_device_write(device, &empty));
+    EXPECT_EQ(AUDIO_DEVICE_OK, audio_device_reset(device));
+    EXPECT_EQ(1, r->count.load());
+    EXPECT_EQ(1u, r->list[0].dropped);
+    EXPECT_EQ(std::this_thread::get_id(), r->list[0].thread);
+    EXPECT_EQ(AUDIO_DEVICE_OK, audio_device_unprepare(device, &b->headers[0]));
+    EXPECT_EQ(WHDR_DONE, b->headers[0].flags.load());
+    EXPECT_EQ(AUDIO_DEVICE_OK, audio_device_close(device));
+    // A closed device answers every call with an error and reports nothing.
+    EXPECT_EQ(AUDIO_DEVICE_ERROR, audio_device_close(device));
+    EXPECT_EQ(AUDIO_DEVICE_ERROR, audio_device_prepare(device, &b->headers[0]));
+    EXPECT_EQ(AUDIO_DEVICE_ERROR, audio_device_write(device, &b->headers[0]));
+    EXPECT_EQ(AUDIO_DEVICE_ERROR, audio_device_reset(device));
+    EXPECT_EQ(AUDIO_DEVICE_ERROR, audio_device_pause(device));
+    EXPECT_EQ(AUDIO_DEVICE_ERROR, audio_device_restart(device));
+    EXPECT_EQ(0, audio_device_rate(device));
+    EXPECT_EQ(AUDIO_DEVICE_ERROR, audio_device_reset(nullptr));
+    EXPECT_EQ(1, r->count.load());
+    audio_shutdown();
+    delete b;
+    delete r;
+}
+
+TEST(AudioDevice, backend_names_are_checked)
+{
+    struct Case {
+        const char* spec;
+        int known;
+        const char* backend;
+    } cases[] = {
+        {"null", 1, "null"}, {"wav:/tmp/x.wav", 1, "wav"}, {"sdl", 1, "sdl"}, {"wav:", 0, "sdl"},
+        {"", 0, "sdl"},      {"pulse", 0, "sdl"},          {"SDL", 0, "sdl"}, {"null ", 0, "sdl"},
+        {nullptr, 0, "sdl"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.known, audio_select_backend(c.spec)) << (c.spec ? c.spec : "(null)");
+        EXPECT_STREQ(c.backend, audio_device_backend()) << (c.spec ? c.spec : "(null)");
+    }
+    ASSERT_EQ(1, audio_select_backend("null"));
+}
+
+TEST(AudioDevice, the_wav_file_follows_format_changes_into_numbered_files)
+{
+    const std::string path = temp_wav_path("formats");
+    const std::string second = path.substr(0, path.size() - 4) + ".2.wav";
+    ASSERT_EQ(1, audio_select_backend(("wav:" + path).c_str()));
+    AudioRig* rig = audio_rig_new(100);
+    ASSERT_EQ(1, audio_open_format(rig->out, 48000, 2));
+    std::vector<int16_t> a = tone(480, 2, 5000);
+    audio_rig_play(rig, a.data(), int32_t(a.size()), 0);
+    ASSERT_TRUE(audio_rig_drained(rig));
+    // Same format: the device stays, the file goes on.
+    ASSERT_EQ(1, audio_open_format(rig->out, 48000, 2));
+    audio_rig_play(rig, a.data(), int32_t(a.size()), 10);
+    ASSERT_TRUE(audio_rig_drained(rig));
+    // Another format: a second file.
+    ASSERT_EQ(1, audio_open_format(rig->out, 22050, 1));
+    std::vector<int16_t> m = tone(441, 1, 7000);
+    audio_rig_play(rig, m.data(), int32_t(m.size()), 0);
+    ASSERT_TRUE(audio_rig_drained(rig));
+    EXPECT_EQ(second, audio_device_wav_path());
+    WavContents first = read_wav(path);
+    ASSERT_TRUE(first.valid);
+    EXPECT_EQ(48000u, first.rate);
+    std::vector<int16_t> both = a;
+    both.insert(both.end(), a.begin(), a.end());
+    EXPECT_TRUE(first.samples == both);
+    WavContents next = read_wav(second);
+    ASSERT_TRUE(next.valid);
+    EXPECT_EQ(22050u, next.rate);
+    EXPECT_EQ(1, next.channels);
+    EXPECT_TRUE(next.samples == m);
+    audio_rig_free(rig);
+    remove(path.c_str());
+    remove(second.c_str());
+}
+
+TEST(AudioDevice, a_reset_records_only_what_has_played)
+{
+    const std::string path = temp_wav_path("cut");
+    ASSERT_EQ(1, audio_select_backend(("wav:" + path).c_str()));
+    AudioRig* rig = audio_rig_new(100);
+    ASSERT_EQ(1, audio_open_format(rig->out, 8000, 1));
+    std::vector<int16_t> s = tone(8000, 1, 9000); // one second
+    audio_rig_play(rig, s.data(), int32_t(s.size()), 0);
+    delay_100ns(-1000000); // about 100 ms
+    audio_reset(rig->out);
+    WavContents w = read_wav(path);
+    ASSERT_TRUE(w.valid);
+    EXPECT_GE(w.samples.size(), 700u);
+    EXPECT_LT(w.samples.size(), 8000u);
+    EXPECT_TRUE(std::equal(w.samples.begin(), w.samples.end(), s.begin()));
+    audio_rig_free(rig);
+    remove(path.c_str());
+}
+
+TEST(AudioDevice, a_wav_path_that_cannot_be_written_fails_the_open)
+{
+    ASSERT_EQ(1, audio_select_backend("wav:/nonexistent-folder/out.wav"));
+    AudioRig* rig = audio_rig_new(100);
+    EXPECT_EQ(0, audio_open_format(rig->out, 48000, 2));
+    EXPECT_EQ(nullptr, rig->out->wave_out.load());
+    audio_rig_free(rig);
+    ASSERT_EQ(1, audio_select_backend("null"));
+}
+
+TEST(AudioDevice, an_unknown_sound_driver_fails_the_open_at_once)
+{
+    setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+    ASSERT_EQ(1, audio_select_backend("sdl"));
+    AudioRig* rig = audio_rig_new(100);
+    const uint32_t start = now_ms();
+    EXPECT_EQ(0, audio_open_format(rig->out, 48000, 2));
+    EXPECT_EQ(nullptr, rig->out->wave_out.load());
+    EXPECT_LT(now_ms() - start, 2000u);
+    std::vector<int16_t> s = tone(480, 2, 1000);
+    audio_rig_play(rig, s.data(), int32_t(s.size()), 0); // plays nothing, harms nothing
+    EXPECT_EQ(0u, rig->out->header_write.load());
+    audio_rig_free(rig);
+    unsetenv("SDL_AUDIODRIVER");
+    ASSERT_EQ(1, audio_select_backend("null"));
+}
+
+// SDL's disk driver writes what it plays to a file, a period at a time.
+std::vector<int16_t> play_through_sdl_disk(int32_t channels, const std::vector<int16_t>& samples)
+{
+    const std::string raw = temp_wav_path("disk") + ".raw";
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
+    std::vector<int16_t> result;
+    EXPECT_EQ(1, audio_select_backend("sdl"));
+    AudioRig* rig = audio_rig_new(100);
+    EXPECT_EQ(1, audio_open_format(rig->out, 48000, channels));
+    if (rig->out->wave_out.load()) {
+        const size_t chunk = size_t(1200 * channels);
+        for (size_t at = 0; at < samples.size(); at += chunk)
+            audio_rig_play(rig, samples.data() + at, int32_t(std::min(chunk, samples.size() - at)), int32_t(at));
+        EXPECT_TRUE(audio_rig_drained(rig));
+        delay_100ns(SLEEP_30MS);
+    }
+    audio_rig_free(rig);
+    unsetenv("SDL_AUDIODRIVER");
+    unsetenv("SDL_DISKAUDIOFILE");
+    FILE* f = fopen(raw.c_str(), "rb");
+    EXPECT_NE(nullptr, f);
+    if (f) {
+        int16_t s;
+        while (fread(&s, 2, 1, f) == 1)
+            result.push_back(s);
+        fclose(f);
+    }
+    remove(raw.c_str());
+    audio_select_backend("null");
+    return result;
+}
+
+TEST(AudioDevice, the_sound_library_plays_every_sample_in_order_on_its_speakers)
+{
+    struct Case {
+        int32_t channels;
+        int32_t library_channels;
+        int8_t map[8]; // library position -> our channel, -1 silent
+    } cases[] = {
+        {2, 2, {0, 1}},
+        {3, 3, {0, 1, 2}},                     // 2.1 is the library's own order
+        {4, 7, {0, 1, 2, -1, 3, -1, -1}},      // front centre and back centre need the 6.1 layout
+        {5, 5, {0, 1, 2, 3, 4}},               // 5.0
+        {6, 6, {0, 1, 2, 3, 4, 5}},            // 5.1
+    };
+    for (const Case& c : cases) {
+        std::vector<int16_t> in = tone(4800, c.channels, 12000);
+        std::vector<int16_t> raw = play_through_sdl_disk(c.channels, in);
+        // Silence before the first buffer and after the last one.
+        size_t first = 0;
+        while (first < raw.size() && raw[first] == 0)
+            ++first;
+        ASSERT_EQ(0u, first % size_t(c.library_channels)) << c.channels;
+        const size_t frames = in.size() / size_t(c.channels);
+        ASSERT_GE(raw.size(), first + frames * size_t(c.library_channels)) << c.channels;
+        bool same = true;
+        for (size_t f = 0; f < frames && same; ++f)
+            for (int p = 0; p < c.library_channels; ++p) {
+                const int16_t want = c.map[p] < 0 ? 0 : in[f * size_t(c.channels) + size_t(c.map[p])];
+                same = same && raw[first + f * size_t(c.library_channels) + size_t(p)] == want;
+            }
+        EXPECT_TRUE(same) << c.channels << " channels";
+        for (size_t i = first + frames * size_t(c.library_channels); i < raw.size(); ++i)
+            ASSERT_EQ(0, raw[i]) << c.channels;
+    }
+}
+
+} // namespace
