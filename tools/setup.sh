@@ -42,6 +42,15 @@ build() {
   cmake --build "$root/$dir"
 }
 
+# The program, its desktop entry and icon under /usr/local, so desktops offer
+# "Open with Moravista".
+install_desktop() {
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo=sudo
+  say "desktop: installing moravista, its desktop entry and icon under /usr/local"
+  $sudo "$root/tools/install_desktop.sh" "$root/build/moravista" /usr/local || say "desktop: not installed"
+}
+
 run_tests() {
   local dir=$1
   say "tests: $dir"
@@ -52,6 +61,7 @@ case "$mode" in
   demo)
     install_packages
     build build
+    install_desktop
     say "demo: making the demo item"
     "$root/tools/make_demo.sh" "$root/build/demo"
     if [ -n "${DISPLAY:-}" ]; then
