@@ -16,6 +16,7 @@ extern "C" {
 #include "app/main_window.h"
 #include "app/player_context.h"
 #include "render/pixels.h"
+#include "engine/timing.h"
 #include "render/present.h"
 #include "settings/settings.h"
 
@@ -70,7 +71,7 @@ void bench_present(PlayerContext* ctx)
     AVFrame* frame = test_picture(1920, 1080);
     std::vector<double> times;
     for (int i = 0; i < 330; i++) {
-        ctx->due_wall_ms = 0;
+        ctx->due_wall_ms = int32_t(now_ms());
         // Every picture a new time: libass renders afresh as in playback.
         const int32_t t = 1000 + i * 33;
         ctx->clock_ms = t;
