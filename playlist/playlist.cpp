@@ -49,7 +49,13 @@ uint32_t path_hash(const char* path)
     uint32_t h = 2166136261u; // FNV-1a over the lower-cased bytes
     for (const char* p = path; *p; p++)
         h = (h ^ ascii_lower(static_cast<unsigned char>(*p))) * 16777619u;
-    return h;
+    // The low bits pick the slot, and FNV leaves them poorly mixed: paths
+    // that differ in a digit or two would crowd into neighbouring slots.
+    h ^= h >> 16;
+    h *= 0x85EBCA6Bu;
+    h ^= h >> 13;
+    h *= 0xC2B2AE35u;
+    return h ^ (h >> 16);
 }
 
 void index_insert(Playlist* list, char* path)

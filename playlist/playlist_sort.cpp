@@ -166,21 +166,25 @@ void playlist_sort(PlayerContext* ctx)
         std::vector<uint32_t> prepared;
         std::vector<size_t> start(count);
         std::vector<wchar_t> scratch;
-        prepared.reserve(size_t(count) * 48);
+        prepared.reserve(size_t(count) * 64);
         for (uint32_t i = 0; i < count; i++) {
             start[i] = prepared.size();
             prepare_name(&prepared, playlist_display_name(&list->items[i]), &scratch);
         }
-        std::vector<uint32_t> order(count);
+        // The name's address travels with its index, so a comparison reads
+        // the two names and nothing else.
+        struct Item {
+            const uint32_t* name;
+            uint32_t index;
+        };
+        std::vector<Item> order(count);
         for (uint32_t i = 0; i < count; i++)
-            order[i] = i;
-        const uint32_t* base = prepared.data();
-        std::sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) {
-            return compare_prepared(base + start[x], base + start[y]) < 0;
-        });
+            order[i] = Item{prepared.data() + start[i], i};
+        std::sort(order.begin(), order.end(),
+                  [](const Item& x, const Item& y) { return compare_prepared(x.name, y.name) < 0; });
         std::vector<PlaylistEntry> sorted(count);
         for (uint32_t i = 0; i < count; i++) {
-            sorted[i] = list->items[order[i]];
+            sorted[i] = list->items[order[i].index];
             if (sorted[i].path == current_path)
                 ctx->current_item.store(i, std::memory_order_relaxed);
         }

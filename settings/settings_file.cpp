@@ -42,6 +42,13 @@ uint32_t key_hash(const char16_t* key, size_t length)
     uint32_t h = 2166136261u;
     for (size_t i = 0; i < length; i++)
         h = (h ^ ascii_lower(key[i])) * 16777619u;
+    // Mix the low bits, which pick the slot: numbered keys differ in a
+    // digit or two.
+    h ^= h >> 16;
+    h *= 0x85EBCA6Bu;
+    h ^= h >> 13;
+    h *= 0xC2B2AE35u;
+    h ^= h >> 16;
     return h | 1; // 0 marks a free slot
 }
 
