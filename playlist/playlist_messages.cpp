@@ -1,5 +1,7 @@
 #include "playlist/playlist_messages.h"
 
+#include <glib.h>
+
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -117,14 +119,20 @@ int playlist_fill_path(PlayerContext* ctx, intptr_t index)
     const char* name = playlist_display_name(entry);
     size_t name_length = strlen(name);
     char converted[sizeof ctx->media_path * 2];
+    gchar* repaired = nullptr;
     if (!utf8_is_valid(name, name_length)) {
         long n = legacy_to_utf8(name, name_length, converted, sizeof converted);
         if (n >= 0) {
             name = converted;
             name_length = size_t(n);
+        } else {
+            repaired = g_utf8_make_valid(name, gssize(name_length)); // undecodable bytes become U+FFFD
+            name = repaired;
+            name_length = strlen(repaired);
         }
     }
     utf8_copy_units(ctx->display_name, sizeof ctx->display_name, name, name_length, DISPLAY_NAME_UNITS - 1);
+    g_free(repaired);
     return 1;
 }
 
