@@ -27,6 +27,7 @@ extern "C" {
 #include "engine/timing.h"
 #include "render/pixels.h"
 #include "settings/settings.h"
+#include "subtitle/subtitle.h"
 #include "ui/notice.h"
 
 namespace {
@@ -334,20 +335,7 @@ void render_subtitles(SubtitleState* subs, int32_t time_ms, uint8_t* buffer, int
     // are blended. They are cut to the target in case the renderer still
     // holds another frame size.
     SpinGuard guard(&subs->subtitle_lock);
-    ASS_Track* track = subs->sub_track.load(std::memory_order_acquire);
-    if (!track || !subs->sub_renderer)
-        return;
-    // libass keeps no query for its frame size; the last size given is kept
-    // beside the renderer it was given to.
-    static thread_local ASS_Renderer* sized_renderer = nullptr;
-    static thread_local int32_t sized_width = 0, sized_height = 0;
-    if (sized_renderer != subs->sub_renderer || sized_width != width || sized_height != height) {
-        ass_set_frame_size(subs->sub_renderer, width, height);
-        sized_renderer = subs->sub_renderer;
-        sized_width = width;
-        sized_height = height;
-    }
-    ASS_Image* images = ass_render_frame(subs->sub_renderer, track, time_ms, nullptr);
+    ASS_Image* images = subtitles_render(subs, time_ms, width, height, nullptr);
     blend_ass_images_clipped(images, buffer, pitch, width, height, 0);
 }
 
