@@ -517,3 +517,52 @@ TEST_F(Present, pictures_drawn_while_the_window_resizes_hovers_and_posts_notices
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Present, without_an_item_the_idle_text_box_is_centred_with_its_top_at_mid_height)
+{
+    struct Case {
+        int32_t open_request;
+        const char* text;
+    } cases[] = {{0, "Moravista 16.11.18.1022 64位 / 请拖动文件进来播放"}, {1, "Moravista 16.11.18.1022 64位 / 加载中..."}};
+    for (const Case& c : cases) {
+        ctx->open_request = c.open_request;
+        ctx->focus_state = -1;
+        render_set_client_size(ctx, 800, 600);
+        present_picture(ctx, nullptr, 0);
+        int32_t tw, th;
+        osd_measure(ctx, c.text, int32_t(strlen(c.text)), &tw, &th);
+        const int32_t left = 400 - (tw + 32) / 2;
+        // The box's first row and column are the border colour halved and
+        // pulled down; the pixel above and left of it is plain border.
+        const uint32_t boxed = bgrx((0x22 + 1) >> 1, 0, (0x22 + 1) >> 1, 0); // green: 9 - 0x33 saturates
+        EXPECT_EQ(pixel(left, 300) & 0xFFFFFF, boxed & 0xFFFFFF) << c.text;
+        EXPECT_EQ(pixel(left + tw + 31, 300 + th + 23) & 0xFFFFFF, boxed & 0xFFFFFF) << c.text;
+        EXPECT_EQ(pixel(left - 1, 300), PURPLE) << c.text;
+        EXPECT_EQ(pixel(left, 299), PURPLE) << c.text;
+        EXPECT_EQ(pixel(left + tw + 32, 300), PURPLE) << c.text;
+        EXPECT_EQ(pixel(left, 300 + th + 24), PURPLE) << c.text;
+    }
+}
+
+TEST_F(Present, a_sound_only_item_shows_its_line_on_a_darkened_band_and_its_position_on_the_bar)
+{
+    ctx->focus_state = -1;
+    ctx->playing = 1;
+    ctx->duration_ms = 80000;
+    ctx->audio_only_position_ms = 40000;
+    ctx->clock_ms = 40000;
+    render_set_client_size(ctx, 808, 300);
+    AVFrame* audio = av_frame_alloc(); // sound frames have width 0
+    audio->nb_samples = 1024;
+    present_picture(ctx, audio, 0);
+    // Purple border minus (0x66, 0xAA, 0x66, 0xAA) saturates to black.
+    EXPECT_EQ(pixel(800, 10), 0u);
+    EXPECT_EQ(pixel(800, 20), PURPLE);
+    EXPECT_EQ(pixel(400, 299), bgrx(0x00, 0xFF, 0x00, 0xFF)) << "position marker at 40000 of 80000";
+    EXPECT_EQ(pixel(399, 299), PURPLE);
+    av_frame_free(&audio);
+}
+
+} // namespace
