@@ -306,6 +306,8 @@ int playlist_commit_added(PlayerContext* ctx, int append_mode, uint32_t old_coun
     memmove(list->items, list->items + old_count, size_t(count - old_count) * sizeof(PlaylistEntry));
     ctx->item_count.store(count - old_count, std::memory_order_relaxed);
     index_rebuild(list, count - old_count);
+    // The cached menu lists the entries that are gone.
+    cancel_menu(ctx);
     playlist_open_request(ctx, 0, 1, -1);
     return 1;
 }
