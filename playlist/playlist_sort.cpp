@@ -42,28 +42,36 @@ bool is_digit(gunichar c)
     return c >= '0' && c <= '9';
 }
 
-void append_text_run(std::vector<uint32_t>* out, const gunichar* run, size_t length, std::vector<wchar_t>* scratch)
+// Buffers reused from name to name.
+struct Scratch {
+    std::vector<wchar_t> text, key;
+};
+
+void append_text_run(std::vector<uint32_t>* out, const gunichar* run, size_t length, Scratch* scratch)
 {
-    size_t header = out->size();
+    // wchar_t holds UCS-4 on this system, as gunichar and the prepared
+    // units do.
+    static_assert(sizeof(wchar_t) == sizeof(uint32_t), "wchar_t is 32 bits");
     out->push_back(0);
+    size_t header = out->size() - 1;
     if (length == 0)
         return;
-    // wchar_t holds UCS-4 on this system, as gunichar does.
-    scratch->assign(run, run + length);
-    scratch->push_back(0);
     locale_t locale = collation_locale();
-    size_t key_length = length;
-    if (locale) {
-        std::vector<wchar_t> key(length * 4 + 16);
-        key_length = wcsxfrm_l(key.data(), scratch->data(), key.size(), locale);
-        if (key_length >= key.size()) {
-            key.resize(key_length + 1);
-            key_length = wcsxfrm_l(key.data(), scratch->data(), key.size(), locale);
-        }
-        out->insert(out->end(), key.begin(), key.begin() + key_length);
-    } else {
+    if (!locale) {
         out->insert(out->end(), run, run + length);
+        (*out)[header] = uint32_t(length) << 1;
+        return;
     }
+    scratch->text.assign(run, run + length);
+    scratch->text.push_back(0);
+    if (scratch->key.size() < length * 4 + 16)
+        scratch->key.resize(length * 4 + 16);
+    size_t key_length = wcsxfrm_l(scratch->key.data(), scratch->text.data(), scratch->key.size(), locale);
+    if (key_length >= scratch->key.size()) {
+        scratch->key.resize(key_length + 1);
+        key_length = wcsxfrm_l(scratch->key.data(), scratch->text.data(), scratch->key.size(), locale);
+    }
+    out->insert(out->end(), scratch->key.begin(), scratch->key.begin() + ptrdiff_t(key_length));
     (*out)[header] = uint32_t(key_length) << 1;
 }
 
@@ -79,7 +87,7 @@ void append_digit_run(std::vector<uint32_t>* out, const gunichar* run, size_t le
 }
 
 // Appends the prepared form of one name to out.
-void prepare_name(std::vector<uint32_t>* out, const char* name, std::vector<wchar_t>* scratch)
+void prepare_name(std::vector<uint32_t>* out, const char* name, Scratch* scratch)
 {
     // Paths need not be UTF-8; undecodable bytes compare as U+FFFD.
     gchar* valid = g_utf8_make_valid(name, -1);
@@ -133,9 +141,13 @@ int compare_prepared(const uint32_t* a, const uint32_t* b)
             return length_a == 0 ? -1 : 1;
         }
         uint32_t common = std::min(length_a, length_b);
-        for (uint32_t k = 0; k < common; k++) {
-            if (a[k] != b[k])
-                return sign_of(int64_t(int32_t(a[k])) - int64_t(int32_t(b[k])));
+        // Names in one folder share long runs: equal runs are passed by the
+        // library's vectorised comparison, only a differing one is walked.
+        if (memcmp(a, b, size_t(common) * sizeof(uint32_t)) != 0) {
+            for (uint32_t k = 0; k < common; k++) {
+                if (a[k] != b[k])
+                    return sign_of(int64_t(int32_t(a[k])) - int64_t(int32_t(b[k])));
+            }
         }
         if (length_a != length_b)
             return length_a < length_b ? -1 : 1;
@@ -149,7 +161,7 @@ int compare_prepared(const uint32_t* a, const uint32_t* b)
 int playlist_compare(const PlaylistEntry* a, const PlaylistEntry* b)
 {
     std::vector<uint32_t> prepared_a, prepared_b;
-    std::vector<wchar_t> scratch;
+    Scratch scratch;
     prepare_name(&prepared_a, playlist_display_name(a), &scratch);
     prepare_name(&prepared_b, playlist_display_name(b), &scratch);
     return compare_prepared(prepared_a.data(), prepared_b.data());
@@ -165,7 +177,7 @@ void playlist_sort(PlayerContext* ctx)
         const char* current_path = current < count ? list->items[current].path : nullptr;
         std::vector<uint32_t> prepared;
         std::vector<size_t> start(count);
-        std::vector<wchar_t> scratch;
+        Scratch scratch;
         prepared.reserve(size_t(count) * 64);
         for (uint32_t i = 0; i < count; i++) {
             start[i] = prepared.size();
