@@ -10,10 +10,13 @@
 
 extern "C" {
 #include <ass/ass.h>
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
 }
 
 #include "engine/timing.h"
 #include "render_support.h"
+#include "support/fixtures.h"
 #include "subtitle/subtitle.h"
 #include "ui/notice.h"
 
@@ -563,6 +566,73 @@ TEST_F(Present, a_sound_only_item_shows_its_line_on_a_darkened_band_and_its_posi
     EXPECT_EQ(pixel(400, 299), bgrx(0x00, 0xFF, 0x00, 0xFF)) << "position marker at 40000 of 80000";
     EXPECT_EQ(pixel(399, 299), PURPLE);
     av_frame_free(&audio);
+}
+
+} // namespace
+
+namespace {
+
+// The first picture of a clip, decoded with FFmpeg.
+AVFrame* decode_first_picture(const std::string& path, AVRational* sample_aspect)
+{
+    AVFormatContext* format = nullptr;
+    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0)
+        return nullptr;
+    AVFrame* frame = nullptr;
+    avformat_find_stream_info(format, nullptr);
+    int index = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (index >= 0) {
+        AVStream* stream = format->streams[index];
+        *sample_aspect = stream->sample_aspect_ratio;
+        const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+        AVCodecContext* dec = avcodec_alloc_context3(codec);
+        avcodec_parameters_to_context(dec, stream->codecpar);
+        AVPacket* packet = av_packet_alloc();
+        AVFrame* decoded = av_frame_alloc();
+        if (avcodec_open2(dec, codec, nullptr) >= 0) {
+            while (av_read_frame(format, packet) >= 0) {
+                if (packet->stream_index == index)
+                    avcodec_send_packet(dec, packet);
+                av_packet_unref(packet);
+                if (avcodec_receive_frame(dec, decoded) == 0) {
+                    frame = decoded;
+                    decoded = nullptr;
+                    break;
+                }
+            }
+        }
+        av_frame_free(&decoded);
+        av_packet_free(&packet);
+        avcodec_free_context(&dec);
+    }
+    avformat_close_input(&format);
+    return frame;
+}
+
+TEST_F(Present, a_decoded_anamorphic_picture_is_shown_and_copied_at_its_display_aspect)
+{
+    AVRational sar{0, 1};
+    AVFrame* f = decode_first_picture(fixture_path("render_anamorphic.mp4"), &sar);
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(f->format, AV_PIX_FMT_YUV420P);
+    ctx->display_width = uint32_t(f->width * sar.num);
+    ctx->display_height = uint32_t(f->height * sar.den);
+    ctx->focus_state = -1;
+    set_display_options(0, 0, 0);
+    render_set_client_size(ctx, 1000, 1000);
+    ClipboardRecord record;
+    render_set_clipboard_hook(record_clipboard, &record);
+    ctx->copy_request = 2;
+    present_picture(ctx, f, 0);
+    // 16:9 in a square client: rows 219 to 780; red left half, white right.
+    EXPECT_EQ(pixel(500, 218), PURPLE);
+    EXPECT_EQ(pixel(500, 781), PURPLE);
+    EXPECT_TRUE(near_colour(pixel(250, 500), bgrx(0, 0, 0xFF, 0), 24)) << std::hex << pixel(250, 500);
+    EXPECT_TRUE(near_colour(pixel(750, 500), bgrx(0xFF, 0xFF, 0xFF, 0), 24)) << std::hex << pixel(750, 500);
+    // The copy keeps the 576 rows and takes the display aspect: 1024 wide.
+    EXPECT_EQ(record.width, 1024);
+    EXPECT_EQ(record.height, 576);
+    av_frame_free(&f);
 }
 
 } // namespace
