@@ -20,7 +20,7 @@ cpu_seconds() {
   /usr/bin/time -f "%U %S %e" -o "$work/time.txt" "$@" >/dev/null 2>&1
   awk '{ printf "%.2f %.2f", $1 + $2, $3 }' "$work/time.txt"
 }
-read -r floor floor_wall < <(cpu_seconds ffmpeg -hide_banner -nostdin -threads 1 -i "$clip" -an \
+read -r floor floor_wall < <(cpu_seconds ffmpeg -hide_banner -nostdin -i "$clip" -an \
   -vf scale=960:540:flags=fast_bilinear -pix_fmt bgra -f null -)
 read -r player player_wall < <(cpu_seconds "$bin" --headless --no-settings --audio=null --quit-at-end \
   --size=960x540 "$clip")
