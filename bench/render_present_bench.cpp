@@ -160,13 +160,18 @@ void bench_blend(PlayerContext* ctx)
 
 } // namespace
 
-int main()
+// Usage: render_present_bench [present|blend|darken]; all three by default.
+int main(int argc, char** argv)
 {
+    const char* only = argc > 1 ? argv[1] : "";
     PlayerContext* ctx = player_context_new();
     player_setup(ctx);
-    bench_present(ctx);
-    bench_blend(ctx);
-    bench_darkening();
+    if (!*only || !strcmp(only, "present"))
+        bench_present(ctx);
+    if (!*only || !strcmp(only, "blend"))
+        bench_blend(ctx);
+    if (!*only || !strcmp(only, "darken"))
+        bench_darkening();
     display_free(&ctx->display);
     player_context_free(ctx);
     return 0;
