@@ -52,6 +52,39 @@ void apply_rect(PlayerContext* ctx, RectKernel kernel, int32_t x, int32_t y, int
         kernel(pixel_at(d, x, y), d->buffer_pitch, w, h, value);
 }
 
+// Cuts a box to the client area: the far edges first, then the near ones.
+OsdRect clip_box(const Display* d, int32_t left, int32_t top, int32_t width, int32_t height)
+{
+    if (left + width > d->client_width)
+        width = d->client_width - left;
+    if (top + height > d->client_height)
+        height = d->client_height - top;
+    if (left < 0) {
+        width += left;
+        left = 0;
+    }
+    if (top < 0) {
+        height += top;
+        top = 0;
+    }
+    return OsdRect{left, top, left + width, top + height};
+}
+
+// A box under text: filled with its overlay pattern and reported when an
+// output rectangle is given (the GPU overlay), else the picture under it is
+// darkened in place.
+void draw_box(PlayerContext* ctx, OsdRect* out, OsdRect box, uint32_t overlay_pattern, RectKernel darken,
+              uint32_t darken_value)
+{
+    const int32_t w = box.right - box.left, h = box.bottom - box.top;
+    if (out) {
+        *out = box;
+        apply_rect(ctx, fill_pixels, box.left, box.top, w, h, overlay_pattern);
+    } else {
+        apply_rect(ctx, darken, box.left, box.top, w, h, darken_value);
+    }
+}
+
 void layout_text(Display* d, const char* text, int32_t length)
 {
     pango_layout_set_width(d->layout, -1);
@@ -179,25 +212,8 @@ int draw_text_box(PlayerContext* ctx, OsdRect* out, int32_t x, int32_t y, int32_
         show_layout(d, x + pad_x, y + pad_y);
         return 1;
     }
-    int32_t left = x, top = y;
-    if (left + bw > d->client_width)
-        bw = d->client_width - left;
-    if (top + bh > d->client_height)
-        bh = d->client_height - top;
-    if (left < 0) {
-        bw += left;
-        left = 0;
-    }
-    if (top < 0) {
-        bh += top;
-        top = 0;
-    }
-    if (out)
-        *out = OsdRect{left, top, left + bw, top + bh};
-    if (out)
-        apply_rect(ctx, fill_pixels, left, top, bw, bh, bgrx(0x66, 0x22, 0x22, 0x55));
-    else
-        apply_rect(ctx, darken_halve, left, top, bw, bh, bgrx(0x00, 0x33, 0x00, 0x33));
+    draw_box(ctx, out, clip_box(d, x, y, bw, bh), bgrx(0x66, 0x22, 0x22, 0x55), darken_halve,
+             bgrx(0x00, 0x33, 0x00, 0x33));
     // The text is written at the anchored, unclipped position; the surface
     // clips it to the buffer.
     show_layout(d, x + pad_x, y + pad_y);
@@ -315,25 +331,8 @@ void draw_notice(PlayerContext* ctx, OsdRect* out)
     const int32_t tw = logical.width, th = logical.height;
     const int32_t left = W / 2 - tw / 2;
     const int32_t top = int32_t(int64_t(H) * 7 / 10) - th / 2;
-    int32_t bx = left - 8, bw = tw + 16, by = top - 10, bh = th + 20;
-    if (bx + bw > W)
-        bw = W - bx;
-    if (by + bh > H)
-        bh = H - by;
-    if (bx < 0) {
-        bw += bx;
-        bx = 0;
-    }
-    if (by < 0) {
-        bh += by;
-        by = 0;
-    }
-    if (out) {
-        *out = OsdRect{bx, by, bx + bw, by + bh};
-        apply_rect(ctx, fill_pixels, bx, by, bw, bh, bgrx(0x66, 0x22, 0x22, 0x77));
-    } else {
-        apply_rect(ctx, darken_average, bx, by, bw, bh, bgrx(0x22, 0x00, 0x22, 0x00));
-    }
+    draw_box(ctx, out, clip_box(d, left - 8, top - 10, tw + 16, th + 20), bgrx(0x66, 0x22, 0x22, 0x77),
+             darken_average, bgrx(0x22, 0x00, 0x22, 0x00));
     // Lines are centred in the layout's own width; the logical rectangle's
     // offset puts the widest line at the text rectangle's left edge.
     show_layout(d, left - logical.x, top - logical.y);
