@@ -160,6 +160,12 @@ TEST(AudioOutput, each_finished_buffer_publishes_the_time_of_the_next_one_until_
     ASSERT_EQ(1, audio_select_backend("null"));
     AudioRig* rig = audio_rig_new(100);
     ASSERT_EQ(1, audio_open_format(rig->out, 48000, 2));
+    // One round of the ring first, so every header holds an old time.
+    std::vector<int16_t> short_chunk = tone(96, 2, 1000);
+    for (int n = 0; n < 8; ++n)
+        audio_rig_play(rig, short_chunk.data(), int32_t(short_chunk.size()), 100 + n * 2);
+    ASSERT_TRUE(audio_rig_drained(rig));
+    rig->out->audio_clock_ms.store(0);
     std::vector<int16_t> s = tone(960, 2, 1000); // 20 ms
     audio_pause(rig->out);
     audio_rig_play(rig, s.data(), int32_t(s.size()), 4000);

@@ -163,7 +163,8 @@ inline WavContents read_wav(const std::string& path)
             if (!have_format || at + 8 + size != bytes.size() || w.block_align == 0 || size % w.block_align)
                 return w;
             w.samples.resize(size / 2);
-            memcpy(w.samples.data(), chunk + 8, size);
+            if (size)
+                memcpy(w.samples.data(), chunk + 8, size);
             w.valid = true;
             return w;
         }
