@@ -84,6 +84,11 @@ struct AudioDevice {
     int identity_map;
     int8_t channel_map[AUDIO_DEVICE_MAX_CHANNELS]; // SDL position -> our channel, -1 silent
     int64_t latency_ns;
+    // When SDL stops asking for sound (the sound server went away), the
+    // device goes on at real-time pace without sound, so the item still
+    // plays to its end.
+    int64_t last_feed_ns;
+    int lost;
 };
 
 namespace {
@@ -276,6 +281,12 @@ void report(AudioDevice* d, WaveHeader* h, uintptr_t dropped)
     d->callback(d, WOM_DONE, d->instance, h, dropped);
 }
 
+// The device consumes its queue itself at real-time pace.
+bool paced(const AudioDevice* d)
+{
+    return d->backend != BACKEND_SDL || d->lost;
+}
+
 int64_t frames_to_ns(const AudioDevice* d, uint64_t frames)
 {
     return int64_t((unsigned __int128)frames * 1000000000u / uint64_t(d->rate));
@@ -339,7 +350,7 @@ void report_heard(AudioDevice* d, int64_t now)
 int64_t next_event_ns(const AudioDevice* d)
 {
     int64_t at = d->heard_head ? d->heard_head->heard_ns : -1;
-    if (d->backend != BACKEND_SDL && d->pacing && !d->paused && d->queue_head) {
+    if (paced(d) && d->pacing && !d->paused && d->queue_head) {
         const uint64_t end = d->frames_played + frames_left(d, d->queue_head);
         const int64_t done = d->base_ns + frames_to_ns(d, end - d->base_frames);
         if (at < 0 || done < at)
@@ -348,15 +359,29 @@ int64_t next_event_ns(const AudioDevice* d)
     return at;
 }
 
+// Half a second without a request for sound from SDL, with sound queued:
+// periods are about 10 ms, so the sound server is gone.
+constexpr int64_t SDL_STALL_NS = 500000000;
+
 void device_thread(AudioDevice* d)
 {
     std::unique_lock<std::mutex> hold(d->lock);
     while (!d->quit) {
         const int64_t now = monotonic_ns();
-        if (d->backend != BACKEND_SDL)
+        int64_t at = -1;
+        if (!paced(d) && d->queue_head && !d->paused) {
+            const int64_t stalled_at = d->last_feed_ns + SDL_STALL_NS;
+            if (now >= stalled_at)
+                d->lost = 1;
+            else
+                at = stalled_at;
+        }
+        if (paced(d))
             pace(d, now);
         report_heard(d, now);
-        const int64_t at = next_event_ns(d);
+        const int64_t next = next_event_ns(d);
+        if (next >= 0 && (at < 0 || next < at))
+            at = next;
         if (at < 0)
             d->wake.wait(hold);
         else if (at > now)
@@ -431,10 +456,11 @@ void sdl_feed(void* user, Uint8* stream, int len)
     AudioDevice* d = static_cast<AudioDevice*>(user);
     const int64_t now = monotonic_ns();
     std::lock_guard<std::mutex> hold(d->lock);
+    d->last_feed_ns = now;
     const uint32_t frames = len > 0 ? uint32_t(len) / uint32_t(d->sdl_align) : 0;
     uint32_t k = 0;
     int finished = 0;
-    while (d->open && !d->paused && k < frames && d->queue_head) {
+    while (d->open && !d->paused && !d->lost && k < frames && d->queue_head) {
         WaveHeader* h = d->queue_head;
         const uint32_t left = (h->buffer_length - h->bytes_played) / uint32_t(d->block_align);
         const uint32_t n = left < frames - k ? left : frames - k;
@@ -611,6 +637,8 @@ AudioDevice* audio_device_open(int32_t rate, int32_t channels, uint32_t channel_
         d->wav = nullptr;
         d->sdl_id = 0;
         d->latency_ns = 0;
+        d->last_feed_ns = monotonic_ns();
+        d->lost = 0;
         map_channels(d, channel_mask);
         d->sdl_align = d->sdl_channels * 2;
         if (backend == BACKEND_WAV) {
@@ -683,7 +711,7 @@ int audio_device_write(AudioDevice* device, WaveHeader* header)
     const int was_idle = !device->queue_head;
     append(&device->queue_head, &device->queue_tail, header);
     // After an underrun the pace restarts from the moment sound arrives.
-    if (device->backend != BACKEND_SDL && was_idle && !device->paused)
+    if (paced(device) && was_idle && !device->paused)
         start_pacing(device, monotonic_ns());
     device->wake.notify_one();
     return AUDIO_DEVICE_OK;
@@ -697,7 +725,7 @@ int audio_device_reset(AudioDevice* device)
     if (!device->open)
         return AUDIO_DEVICE_ERROR;
     const int64_t now = monotonic_ns();
-    if (device->backend != BACKEND_SDL)
+    if (paced(device))
         pace(device, now); // what has played by now is kept (and recorded)
     while (device->heard_head) {
         WaveHeader* h = pop(&device->heard_head, &device->heard_tail);
@@ -717,7 +745,7 @@ int audio_device_pause(AudioDevice* device)
     std::lock_guard<std::mutex> hold(device->lock);
     if (!device->open)
         return AUDIO_DEVICE_ERROR;
-    if (device->backend != BACKEND_SDL)
+    if (paced(device))
         pace(device, monotonic_ns());
     device->paused = 1;
     device->pacing = 0;
@@ -734,7 +762,7 @@ int audio_device_restart(AudioDevice* device)
         return AUDIO_DEVICE_ERROR;
     if (device->paused) {
         device->paused = 0;
-        if (device->backend != BACKEND_SDL && device->queue_head)
+        if (paced(device) && device->queue_head)
             start_pacing(device, monotonic_ns());
     }
     device->wake.notify_one();

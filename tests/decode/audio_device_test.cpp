@@ -302,3 +302,34 @@ TEST(AudioDevice, the_sound_library_plays_every_sample_in_order_on_its_speakers)
 }
 
 } // namespace
+
+namespace {
+
+TEST(AudioDevice, a_sound_library_that_stops_asking_for_sound_leaves_the_device_playing_at_real_time_pace)
+{
+    // The disk driver waits this long between periods, as a dead sound server would.
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    const std::string raw = temp_wav_path("stall") + ".raw";
+    setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
+    setenv("SDL_DISKAUDIODELAY", "1500", 1);
+    ASSERT_EQ(1, audio_select_backend("sdl"));
+    AudioRig* rig = audio_rig_new(100);
+    ASSERT_EQ(1, audio_open_format(rig->out, 48000, 2));
+    delay_100ns(-1000000); // the first period has gone by
+    const uint32_t start = now_ms();
+    std::vector<int16_t> s = tone(1200, 2, 1000); // 25 ms
+    for (int n = 0; n < 4; ++n)
+        audio_rig_play(rig, s.data(), int32_t(s.size()), n * 25);
+    EXPECT_TRUE(audio_rig_drained(rig, 1400));
+    const uint32_t took = now_ms() - start;
+    EXPECT_GE(took, 500u);
+    EXPECT_LT(took, 1400u * STRESS_SCALE);
+    audio_rig_free(rig);
+    unsetenv("SDL_DISKAUDIODELAY");
+    unsetenv("SDL_DISKAUDIOFILE");
+    unsetenv("SDL_AUDIODRIVER");
+    remove(raw.c_str());
+    ASSERT_EQ(1, audio_select_backend("null"));
+}
+
+} // namespace
