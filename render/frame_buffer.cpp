@@ -58,7 +58,6 @@ bool frame_buffer_ensure(Display* d)
     free(d->buffer_bits);
     memset(bits, 0, bytes);
     d->buffer_bits = bits;
-    d->buffer_bytes = bytes;
     d->buffer_width = width;
     d->buffer_height = height;
     d->buffer_pitch = pitch;

@@ -42,7 +42,6 @@ struct Display {
     int64_t buffer_pitch;  // buffer_width * 4, a multiple of 16
     uint8_t* buffer_bits;  // 16-byte aligned, only ever grows
     uint8_t* picture_origin;
-    size_t buffer_bytes;
 
     // Text: a cairo RGB24 surface made over buffer_bits, one layout reused.
     _cairo_surface* surface;
@@ -58,8 +57,6 @@ struct Display {
     SwsContext* scaler;
     int32_t scaler_key[5]; // source w, h, format, target w, h
     AVFrame* transfer_frame; // software copy of a hardware frame
-
-    int32_t progress_ms; // progress position of the picture built last
 
     SnapshotRequest snapshots[MAX_SNAPSHOTS];
     std::atomic<int32_t> snapshot_count; // published with release after the entry

@@ -377,7 +377,6 @@ void present_picture(PlayerContext* ctx, AVFrame* frame, int32_t time_ms)
         progress = draw_idle(ctx, border);
     // 5. Overlays.
     draw_overlays(ctx, progress, video);
-    d->progress_ms = progress;
     if (frame)
         take_snapshots(ctx, progress);
     // 6. Presenting.
