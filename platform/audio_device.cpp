@@ -10,6 +10,7 @@
 #include "platform/audio_device.h"
 
 #include <SDL.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -481,11 +482,32 @@ void sdl_feed(void* user, Uint8* stream, int len)
         d->wake.notify_one();
 }
 
+void alsa_says_nothing(const char*, int, const char*, int, const char*, ...) {}
+
+// Nothing is logged: ALSA, which SDL may load, prints its errors (such as
+// "cannot find card '0'" on a machine without sound) unless told not to.
+void quieten_alsa()
+{
+    static int done; // under the process lock
+    if (done)
+        return;
+    done = 1;
+    void* alsa = dlopen("libasound.so.2", RTLD_LAZY | RTLD_LOCAL);
+    if (!alsa)
+        return;
+    using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
+    using SetHandler = int (*)(Handler);
+    if (auto set = reinterpret_cast<SetHandler>(dlsym(alsa, "snd_lib_error_set_handler")))
+        set(alsa_says_nothing);
+    // The library stays loaded: SDL uses the same copy.
+}
+
 // Under the process lock.
 int sdl_ready()
 {
     if (SDL_WasInit(SDL_INIT_AUDIO))
         return 1;
+    quieten_alsa();
     return SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
 }
 
