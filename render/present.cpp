@@ -98,7 +98,9 @@ const char* copy_picture(PlayerContext* ctx, AVFrame* frame, int32_t time_ms, in
         return failed;
     AVFrame* scratch = nullptr;
     const AVFrame* source = software_frame(frame, &scratch);
-    uint8_t* pixels = source ? static_cast<uint8_t*>(av_malloc(size_t(width * 4 * height))) : nullptr;
+    // A little room past the last row: the scaler's converters may write in
+    // groups of pixels.
+    uint8_t* pixels = source ? static_cast<uint8_t*>(av_malloc(size_t(width * 4 * height) + 64)) : nullptr;
     SwsContext* sws = pixels ? sws_getContext(source->width, source->height, AVPixelFormat(source->format),
                                               int(width), int(height), AV_PIX_FMT_BGRA, SWS_FAST_BILINEAR,
                                               nullptr, nullptr, nullptr)

@@ -636,3 +636,31 @@ TEST_F(Present, a_decoded_anamorphic_picture_is_shown_and_copied_at_its_display_
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Present, a_planar_picture_of_an_odd_width_is_copied_at_its_own_size)
+{
+    for (int w : {102, 7, 1}) {
+        AVFrame* f = av_frame_alloc();
+        f->width = w;
+        f->height = 6;
+        f->format = AV_PIX_FMT_YUV420P;
+        ASSERT_GE(av_frame_get_buffer(f, 0), 0);
+        for (int p = 0; p < 3; p++)
+            memset(f->data[p], 128, size_t(f->linesize[p]) * size_t(p ? 3 : 6));
+        ctx->display_width = uint32_t(w);
+        ctx->display_height = 6;
+        render_set_client_size(ctx, 64, 64);
+        ClipboardRecord record;
+        render_set_clipboard_hook(record_clipboard, &record);
+        ctx->copy_request = 2;
+        present_picture(ctx, f, 0);
+        EXPECT_EQ(record.width, w);
+        EXPECT_EQ(record.height, 6);
+        EXPECT_EQ(notice_of(ctx), " 当前图像已复制到剪贴板! ");
+        av_frame_free(&f);
+    }
+}
+
+} // namespace
