@@ -142,15 +142,14 @@ std::string numbered_key(int32_t index, const char* suffix)
 // without shifting the later ones, which keep their own numbered keys.
 void load_entries(PlayerContext* ctx, const SettingsFile* file, int32_t count)
 {
-    std::vector<int32_t> keys;
-    settings_file_numbered_keys(file, count, &keys);
-    for (int32_t i : keys) {
-        std::string path = settings_get_text(file, numbered_key(i, "").c_str());
-        if (path.empty() || !playlist_add_entry(ctx, path.c_str(), 0))
+    std::vector<SettingsSavedEntry> entries;
+    settings_file_saved_entries(file, count, &entries);
+    for (const SettingsSavedEntry& e : entries) {
+        if (!playlist_add_entry(ctx, e.path.c_str(), 0))
             continue;
         uint32_t index = ctx->item_count.load(std::memory_order_relaxed) - 1;
-        playlist_set_params(ctx, index, settings_get_text(file, numbered_key(i, KEY_PARAMS_SUFFIX).c_str()).c_str());
-        playlist_set_title(ctx, index, settings_get_text(file, numbered_key(i, KEY_TITLE_SUFFIX).c_str()).c_str());
+        playlist_set_params(ctx, index, e.params.c_str());
+        playlist_set_title(ctx, index, e.title.c_str());
     }
 }
 

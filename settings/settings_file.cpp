@@ -136,11 +136,19 @@ void index_lines(SettingsFile* file)
         size_t value_start = ++p;
         while (p < n && !is_line_end(t[p]))
             p++;
-        if (find_key(file, &t[key_start], key_length))
-            continue;
         grow_if_needed(file, used);
-        insert_slot(file, KeySlot{key_hash(&t[key_start], key_length), uint32_t(key_start), uint32_t(key_length),
-                                  uint32_t(value_start), uint32_t(p - value_start)});
+        // One probe finds an earlier line with this key or the free slot.
+        uint32_t hash = key_hash(&t[key_start], key_length);
+        size_t mask = file->slots.size() - 1;
+        size_t i = hash & mask;
+        while (file->slots[i].hash != 0 &&
+               !(file->slots[i].hash == hash && file->slots[i].key_length == key_length &&
+                 keys_equal(&t[file->slots[i].key_start], &t[key_start], key_length)))
+            i = (i + 1) & mask;
+        if (file->slots[i].hash != 0)
+            continue;
+        file->slots[i] = KeySlot{hash, uint32_t(key_start), uint32_t(key_length), uint32_t(value_start),
+                                 uint32_t(p - value_start)};
         used++;
     }
 }
@@ -152,6 +160,8 @@ const KeySlot* lookup(const SettingsFile* file, const char* key, std::u16string*
     settings_utf8_to_utf16(key, strlen(key), scratch);
     return find_key(file, scratch->data(), scratch->size());
 }
+
+std::string slot_text(const SettingsFile* file, const KeySlot& slot);
 
 } // namespace
 
@@ -306,39 +316,80 @@ int32_t settings_get_int(const SettingsFile* file, const char* key, int32_t def)
 std::string settings_get_text(const SettingsFile* file, const char* key)
 {
     std::u16string scratch;
-    std::string out;
     const KeySlot* slot = lookup(file, key, &scratch);
-    if (!slot)
-        return out;
-    size_t length = slot->value_length;
+    return slot ? slot_text(file, *slot) : std::string();
+}
+
+namespace {
+
+// The text of one slot's value as UTF-8, cut after 779 UTF-16 units.
+std::string slot_text(const SettingsFile* file, const KeySlot& slot)
+{
+    std::string out;
+    size_t length = slot.value_length;
     if (length > TEXT_VALUE_UNITS) {
         length = TEXT_VALUE_UNITS;
         // Never keep half of a surrogate pair.
-        char16_t last = file->text[slot->value_start + length - 1];
+        char16_t last = file->text[slot.value_start + length - 1];
         if (last >= 0xD800 && last <= 0xDBFF)
             length--;
     }
-    settings_utf16_to_utf8(&file->text[slot->value_start], length, &out);
+    settings_utf16_to_utf8(&file->text[slot.value_start], length, &out);
     return out;
 }
 
-void settings_file_numbered_keys(const SettingsFile* file, int32_t count, std::vector<int32_t>* out)
+// 0 path ("%d"), 1 parameters ("%d_参数"), 2 title ("%d_标题"), -1 other.
+int entry_key_kind(const char16_t* rest, size_t length)
+{
+    if (length == 0)
+        return 0;
+    if (length == 3 && rest[0] == u'_' && rest[1] == u'参' && rest[2] == u'数')
+        return 1;
+    if (length == 3 && rest[0] == u'_' && rest[1] == u'标' && rest[2] == u'题')
+        return 2;
+    return -1;
+}
+
+} // namespace
+
+void settings_file_saved_entries(const SettingsFile* file, int32_t count, std::vector<SettingsSavedEntry>* out)
 {
     out->clear();
-    if (!file)
+    if (!file || count <= 0)
         return;
+    // One pass over the keys instead of three lookups for every number up
+    // to count: (index, kind, slot) for every entry key, then in order.
+    struct Found {
+        int32_t index;
+        int32_t kind;
+        const KeySlot* slot;
+    };
+    std::vector<Found> found;
     for (const KeySlot& slot : file->slots) {
-        if (slot.hash == 0 || slot.key_length == 0 || slot.key_length > 10)
+        if (slot.hash == 0 || slot.key_length == 0)
             continue;
         const char16_t* key = &file->text[slot.key_start];
-        if (key[0] == u'0' && slot.key_length > 1)
-            continue;
+        uint32_t digits = 0;
         int64_t value = 0;
-        uint32_t k = 0;
-        for (; k < slot.key_length && key[k] >= u'0' && key[k] <= u'9'; k++)
-            value = value * 10 + (key[k] - u'0');
-        if (k == slot.key_length && value < count)
-            out->push_back(int32_t(value));
+        while (digits < slot.key_length && digits < 11 && key[digits] >= u'0' && key[digits] <= u'9')
+            value = value * 10 + (key[digits++] - u'0');
+        // Numbers as "%d" writes them: no sign, no leading zero.
+        if (digits == 0 || (key[0] == u'0' && digits > 1) || value >= count)
+            continue;
+        int kind = entry_key_kind(key + digits, slot.key_length - digits);
+        if (kind >= 0)
+            found.push_back(Found{int32_t(value), kind, &slot});
     }
-    std::sort(out->begin(), out->end());
+    std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+        return a.index != b.index ? a.index < b.index : a.kind < b.kind;
+    });
+    for (size_t i = 0; i < found.size(); i++) {
+        if (found[i].kind != 0)
+            continue; // texts of an index without a path
+        SettingsSavedEntry entry{found[i].index, slot_text(file, *found[i].slot), {}, {}};
+        for (; i + 1 < found.size() && found[i + 1].index == entry.index; i++)
+            (found[i + 1].kind == 1 ? entry.params : entry.title) = slot_text(file, *found[i + 1].slot);
+        if (!entry.path.empty())
+            out->push_back(std::move(entry));
+    }
 }

@@ -11,7 +11,13 @@ void settings_utf8_to_utf16(const char* text, size_t length, std::u16string* out
 void settings_utf16_to_utf8(const char16_t* text, size_t length, std::string* out);
 
 struct SettingsFile;
-// The keys of the file that are decimal numbers as "%d" writes them (no
-// sign, no leading zero) and lie in [0, count), in increasing order: the
-// saved list's entry keys, found without trying every number up to count.
-void settings_file_numbered_keys(const SettingsFile* file, int32_t count, std::vector<int32_t>* out);
+// A saved playlist entry: the texts of the keys "%d", "%d_参数", "%d_标题".
+struct SettingsSavedEntry {
+    int32_t index;
+    std::string path, params, title;
+};
+// The saved entries whose index lies in [0, count) and whose path is not
+// empty, in increasing index order. Indices are read as "%d" writes them (no
+// sign, no leading zero). Found in one pass over the keys, without trying
+// every number up to count.
+void settings_file_saved_entries(const SettingsFile* file, int32_t count, std::vector<SettingsSavedEntry>* out);
