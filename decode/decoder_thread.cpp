@@ -1,18 +1,133 @@
 // The decoder thread: moves packets from the hand-over ring into their
-// slots and turns them into frames.
+// slots, decodes them and publishes pictures, converted sound chunks and
+// subtitles. It is the only consumer of the ring and of the slots' packet
+// lists and the only producer of the frame rings.
+#include <cstring>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
 #include "app/player_context.h"
+#include "decode/decode_paths.h"
 #include "engine/timing.h"
+
+int32_t frame_time_ms(PlayerContext* ctx, const AVStream* stream, int64_t ts)
+{
+    int64_t ms = int64_t(stream->time_base.num) * 1000 * ts / stream->time_base.den;
+    return int32_t(ms - ctx->start_offset_ms.load(std::memory_order_relaxed));
+}
+
+void rgba_to_premultiplied_bgra(uint8_t* p, int64_t bytes)
+{
+    for (int64_t i = 0; i + 4 <= bytes; i += 4) {
+        uint32_t a = uint32_t(p[i + 3]) + 1;
+        uint8_t r = p[i];
+        p[i] = uint8_t((p[i + 2] * a) >> 8);
+        p[i + 1] = uint8_t((p[i + 1] * a) >> 8);
+        p[i + 2] = uint8_t((r * a) >> 8);
+    }
+}
+
+bool publish_frame(StreamSlot* slot)
+{
+    uint32_t w = slot->frames_write.load(std::memory_order_relaxed);
+    AVFrame* frame = slot->frames[w & FRAME_RING_MASK].frame;
+    if (frame->format == AV_PIX_FMT_RGBA && frame->data[0] && av_frame_make_writable(frame) == 0) {
+        rgba_to_premultiplied_bgra(frame->data[0], int64_t(frame->height) * frame->linesize[0]);
+        frame->format = AV_PIX_FMT_BGRA;
+    }
+    // The entry is complete before the index moves (release).
+    slot->frames_write.store((w + 1) & FRAME_RING_MASK, std::memory_order_release);
+    return frame_ring_has_room(slot);
+}
+
+// Step 3: the packet at the head of the slot's list, moving ring entries
+// into the slots until one reaches this slot. The subtitle slot never takes
+// from the ring itself.
+static PacketNode* next_packet(PlayerContext* ctx, int kind)
+{
+    StreamSlot* slot = &ctx->slots[kind];
+    PacketNode* head = slot->packets_head.load(std::memory_order_relaxed);
+    if (head || kind == SLOT_SUBTITLE)
+        return head;
+    while (!ring_is_empty(&ctx->ring)) {
+        if (ring_move_to_slot(ctx) == kind)
+            break;
+    }
+    return slot->packets_head.load(std::memory_order_relaxed);
+}
+
+static void release_packet(PlayerContext* ctx, DecoderState* state, int kind)
+{
+    memset(&state->progress[kind], 0, sizeof state->progress[kind]);
+    packet_node_release(&ctx->slots[kind], &ctx->packets_in_flight);
+}
+
+// Step 7: when packets run out, a gathered sound chunk is published as it is.
+static void flush_audio_chunk(PlayerContext* ctx, DecoderState* state, StreamSlot* slot)
+{
+    if (ctx->decoder_busy.load(std::memory_order_relaxed) == 0)
+        return;
+    uint32_t w = slot->frames_write.load(std::memory_order_relaxed);
+    slot->frames[w & FRAME_RING_MASK].time_ms = state->chunk_time_ms;
+    slot->frames_write.store((w + 1) & FRAME_RING_MASK, std::memory_order_release);
+    ctx->decoder_busy.store(0, std::memory_order_release);
+}
+
+static DecodeOutcome decode_one(PlayerContext* ctx, DecoderState* state, int kind, PacketNode* node)
+{
+    StreamSlot* slot = &ctx->slots[kind];
+    switch (kind) {
+    case SLOT_VIDEO: return decode_video(ctx, state, slot, node);
+    case SLOT_AUDIO: return decode_audio(ctx, state, slot, node);
+    default: return decode_subtitle(ctx, state, slot, node);
+    }
+}
+
+static void slot_step(PlayerContext* ctx, DecoderState* state, int kind)
+{
+    StreamSlot* slot = &ctx->slots[kind];
+    // 1.
+    if (slot->stream_index.load(std::memory_order_acquire) < 0)
+        return;
+    for (;;) {
+        // 2. The entry at frames_write must be free before anything decodes into it.
+        if (!frame_ring_has_room(slot))
+            return;
+        // 3.
+        PacketNode* node = next_packet(ctx, kind);
+        if (!node) {
+            if (kind == SLOT_AUDIO)
+                flush_audio_chunk(ctx, state, slot);
+            return;
+        }
+        // 4. Drop mode: a seek or the end of the item is under way.
+        if (ctx->seek_target_ms.load(std::memory_order_relaxed) >= 0) {
+            release_packet(ctx, state, kind);
+            continue;
+        }
+        // 5, 6.
+        DecodeOutcome outcome = decode_one(ctx, state, kind, node);
+        while (outcome == DECODE_AGAIN) {
+            if (ctx->seek_target_ms.load(std::memory_order_relaxed) >= 0)
+                break; // the rest of the packet is dropped with it
+            outcome = decode_one(ctx, state, kind, node);
+        }
+        if (outcome == DECODE_KEEP_PACKET)
+            return;
+        release_packet(ctx, state, kind);
+    }
+}
 
 void decoder_thread(PlayerContext* ctx)
 {
+    DecoderState state;
+    memset(&state, 0, sizeof state);
     for (;;) {
-        // Until decoding lands, packets are handed to their slots and released.
-        while (!ring_is_empty(&ctx->ring))
-            ring_move_to_slot(ctx);
-        for (StreamSlot& slot : ctx->slots) {
-            while (slot.packets_head.load(std::memory_order_relaxed))
-                packet_node_release(&slot, &ctx->packets_in_flight);
-        }
+        for (int kind = 0; kind < SLOT_COUNT; kind++)
+            slot_step(ctx, &state, kind);
         delay_100ns(SLEEP_10MS);
     }
 }

@@ -1,16 +1,129 @@
-// The media thread: takes open and stop requests and runs the demux loop of
-// the open item.
+// The media thread: takes open and stop requests, opens the requested item
+// (moving on to the next one that plays) and runs the demux loop of it.
+#include <malloc.h>
+
+#include <cstdio>
+
+extern "C" {
+#include <ass/ass.h>
+}
+
 #include "app/player_context.h"
+#include "app/window_bridge.h"
+#include "engine/engine.h"
 #include "engine/timing.h"
+#include "render/present.h"
+#include "settings/settings.h"
+#include "ui/messages.h"
+#include "ui/notice.h"
+#include "ui/window_title.h"
+
+// Step 1: the request, taken by exchange so that none written meanwhile is lost.
+static int32_t take_request(PlayerContext* ctx)
+{
+    for (;;) {
+        int32_t index = ctx->open_index.exchange(-1, std::memory_order_acq_rel);
+        if (index >= 0)
+            return index;
+        delay_100ns(SLEEP_10MS);
+    }
+}
+
+constexpr int32_t NEWER_REQUEST = -2;
+
+// Step 3: the requested entry, or the next one that opens, wrapping around
+// the list (not when the run ends at the end of the list). Returns the entry
+// opened, -1 when none opened, NEWER_REQUEST when a new request came.
+static int32_t open_first_playable(PlayerContext* ctx, int32_t requested)
+{
+    uint32_t count = ctx->item_count.load(std::memory_order_relaxed);
+    bool wrap = ctx->quit_at_end.load(std::memory_order_relaxed) == 0;
+    int32_t i = requested;
+    do {
+        if (window_send(MSG_PLAYLIST, PLAYLIST_GET_PATH, i) != 0 && open_item(ctx, i))
+            return i;
+        // A newer request replaces this one; the next pass takes it.
+        if (ctx->open_index.load(std::memory_order_acquire) >= 0)
+            return NEWER_REQUEST;
+        i++;
+        if (uint32_t(i) >= count) {
+            if (!wrap)
+                return -1;
+            i = 0;
+        }
+    } while (i != requested);
+    return -1;
+}
+
+// Step 4: the clock and the play state of the item just opened.
+static void start_item(PlayerContext* ctx, int32_t i)
+{
+    uint32_t count = ctx->item_count.load(std::memory_order_relaxed);
+    set_window_title(ctx, ctx->display_name);
+    if (settings.show_play_info.load(std::memory_order_relaxed)) {
+        show_notice(ctx, " %d / %u - %s ", i + 1, count, ctx->display_name);
+        ctx->copy_request.store(0, std::memory_order_relaxed);
+    }
+    ctx->playing.store(0, std::memory_order_relaxed);
+    ctx->clock_ms.store(-30, std::memory_order_relaxed);
+    ctx->clock_wall_ms.store(now_ms(), std::memory_order_relaxed);
+    ctx->seek_target_ms.store(-1, std::memory_order_relaxed);
+    int32_t start = ctx->open_start_ms.load(std::memory_order_relaxed);
+    int32_t duration = ctx->duration_ms.load(std::memory_order_relaxed);
+    if (start > 0 && duration > 100 && start < duration) {
+        ctx->stats.seek_origin.store(SEEK_BY_START, std::memory_order_relaxed);
+        ctx->clock_ms.store(start, std::memory_order_relaxed);
+        ctx->seek_target_ms.store(start, std::memory_order_relaxed);
+    }
+    ctx->playing.store(ctx->open_play.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    if (ctx->open_index.load(std::memory_order_acquire) < 0)
+        ctx->open_request.store(0, std::memory_order_relaxed);
+    // The previous item's pictures are released when this one has none.
+    if (ctx->slots[SLOT_VIDEO].stream_index.load(std::memory_order_relaxed) < 0)
+        flush_frames(ctx, 0);
+}
+
+// Step 5: nothing is open.
+static void go_idle(PlayerContext* ctx)
+{
+    if (ctx->open_index.load(std::memory_order_acquire) < 0)
+        ctx->open_request.store(0, std::memory_order_relaxed);
+    cancel_menu(ctx);
+    set_window_title(ctx, nullptr);
+    flush_frames(ctx, 1);
+    malloc_trim(0);
+}
 
 void media_thread(PlayerContext* ctx)
 {
+    engine_stats_reset(ctx);
+    if (ctx->osd_renderer)
+        ass_set_fonts(ctx->osd_renderer, nullptr, nullptr, ASS_FONTPROVIDER_AUTODETECT, nullptr, 1);
     for (;;) {
-        int32_t index = ctx->open_index.exchange(-1, std::memory_order_acquire);
-        if (index >= 0) {
-            ctx->open_request.store(0, std::memory_order_relaxed);
-            close_item(ctx); // opening items arrives with the playback engine
+        int32_t requested = take_request(ctx);
+        // 2. Stop.
+        if (uint32_t(requested) >= ctx->item_count.load(std::memory_order_relaxed)) {
+            close_item(ctx);
+            request_redraw(ctx);
+            go_idle(ctx);
+            continue;
         }
-        delay_100ns(SLEEP_10MS);
+        // 3.
+        int32_t opened = open_first_playable(ctx, requested);
+        if (opened == NEWER_REQUEST)
+            continue;
+        if (opened < 0) {
+            ctx->current_item.store(uint32_t(requested), std::memory_order_relaxed);
+            close_item(ctx);
+            show_notice(ctx, " 无法播放 %d / %u - %s ", requested + 1,
+                        ctx->item_count.load(std::memory_order_relaxed), ctx->display_name);
+            if (ctx->quit_at_end.load(std::memory_order_relaxed))
+                window_post(MSG_CLOSE, engine_stats_any_opened(ctx) ? 0 : 1, 0);
+            go_idle(ctx);
+            continue;
+        }
+        // 4.
+        start_item(ctx, opened);
+        demux_loop(ctx);
     }
 }

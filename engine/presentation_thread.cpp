@@ -1,21 +1,333 @@
-// The presentation thread: keeps the media clock, hands audio to the sound
-// device, takes video frames when due and runs the 100 ms housekeeping tick.
+// The presentation thread: keeps the media clock, pulled toward the sound
+// the device reports; hands sound chunks to the device; takes each picture
+// when it is due and drops late ones; runs the 100 ms housekeeping tick.
+#include <cstring>
+
+extern "C" {
+#include <libavutil/frame.h>
+}
+
+#include "app/main_window.h"
 #include "app/player_context.h"
+#include "app/window_bridge.h"
 #include "engine/timing.h"
+#include "render/present.h"
+#include "ui/messages.h"
+#include "ui/notice.h"
+
+// What one pass hands from the frame steps to the drawing step.
+struct PassState {
+    uint32_t now;
+    bool new_picture;     // a picture was taken to be shown
+    int32_t picture_ms;   // its media time
+    uint32_t seek_wall_ms; // when a seek or an item change was last seen (stale sound reports)
+};
+
+static bool has_stream(PlayerContext* ctx, int kind)
+{
+    return ctx->slots[kind].stream_index.load(std::memory_order_relaxed) >= 0;
+}
+
+// Step 2: once every 100 ms of wall time.
+static void housekeeping_tick(PlayerContext* ctx)
+{
+    int32_t ticks = ctx->clock_ticks.load(std::memory_order_relaxed) - 1;
+    if (ticks < 0) {
+        ticks = 9;
+        if (ctx->clock_shown.load(std::memory_order_relaxed))
+            request_redraw(ctx); // the time shown changes once a second
+    }
+    ctx->clock_ticks.store(ticks, std::memory_order_relaxed);
+    if (ctx->notice_length.load(std::memory_order_relaxed) != 0) {
+        int32_t left = ctx->notice_ticks.fetch_sub(1, std::memory_order_relaxed) - 1;
+        if (left < 0) {
+            ctx->notice_length.store(0, std::memory_order_relaxed);
+            request_redraw(ctx);
+        }
+    }
+    MainWindow* window = main_window_of(ctx);
+    if (window->cursor_hidden.load(std::memory_order_relaxed) == 0 &&
+        window->mouse_tracking.load(std::memory_order_relaxed) != 0) {
+        int32_t idle = window->idle_ticks.fetch_add(1, std::memory_order_relaxed) + 1;
+        if (idle > 30) {
+            int32_t region = ctx->hover_region.load(std::memory_order_relaxed);
+            bool over_controls = region == 1 || region == 2 || region >= 5;
+            if (over_controls || ctx->playing.load(std::memory_order_relaxed) == 0 ||
+                ctx->step_frame.load(std::memory_order_relaxed) != 0)
+                window->idle_ticks.store(0, std::memory_order_relaxed);
+            else
+                window_send(MSG_PLAYLIST, PLAYLIST_HIDE_POINTER, 0);
+        }
+    }
+}
+
+// Steps 1 to 3.
+static void advance_clock(PlayerContext* ctx, PassState* pass)
+{
+    pass->now = now_ms();
+    uint32_t elapsed = pass->now - ctx->clock_wall_ms.load(std::memory_order_relaxed);
+    if (elapsed > 100)
+        elapsed = 100;
+    ctx->tick_ms -= int32_t(elapsed);
+    if (ctx->tick_ms < 0) {
+        ctx->tick_ms += 100;
+        housekeeping_tick(ctx);
+    }
+    // The clock stands while paused and while nothing was taken last pass.
+    if (ctx->playing.load(std::memory_order_relaxed) == 1 && ctx->frame_taken.load(std::memory_order_relaxed) == 1)
+        ctx->clock_ms.fetch_add(int32_t(elapsed), std::memory_order_relaxed);
+    ctx->due_wall_ms.store(int32_t(pass->now), std::memory_order_relaxed);
+    ctx->clock_wall_ms.store(pass->now, std::memory_order_release);
+    ctx->frame_taken.store(0, std::memory_order_relaxed);
+}
+
+// Step 4: at most 5 ms toward the sound per report, or 3 ms held back.
+static void correct_clock(PlayerContext* ctx, PassState* pass)
+{
+    int32_t c = ctx->audio.audio_clock_ms.exchange(0, std::memory_order_acq_rel);
+    if (c == 0 || !has_stream(ctx, SLOT_AUDIO))
+        return;
+    if (!has_stream(ctx, SLOT_VIDEO)) {
+        ctx->audio_only_position_ms.store(c, std::memory_order_relaxed);
+        if (pass->now - ctx->last_audio_redraw_ms.load(std::memory_order_relaxed) > 50) {
+            ctx->redraw_pending.store(ctx->window_visible.load(std::memory_order_relaxed), std::memory_order_relaxed);
+            ctx->last_audio_redraw_ms.store(pass->now, std::memory_order_relaxed);
+        }
+    }
+    int32_t d = ctx->clock_ms.load(std::memory_order_relaxed) - c;
+    if (d >= -499 && d <= -26)
+        ctx->clock_wall_ms.fetch_sub(5, std::memory_order_relaxed);
+    else if (d >= 26 && d <= 499)
+        ctx->clock_wall_ms.fetch_add(3, std::memory_order_relaxed);
+}
+
+static void advance_read(StreamSlot* slot)
+{
+    uint32_t r = slot->frames_read.load(std::memory_order_relaxed);
+    slot->frames_read.store((r + 1) & FRAME_RING_MASK, std::memory_order_release);
+}
+
+static bool demuxer_at_end(PlayerContext* ctx)
+{
+    return ctx->packets_in_flight.load(std::memory_order_acquire) == 0 &&
+           ctx->end_of_file.load(std::memory_order_relaxed) == 1;
+}
+
+// Step 5.2 and 6.2: while stepping, a late entry is passed over when the
+// next one is also due; false when the step must wait for more frames.
+static bool step_skips(PlayerContext* ctx, StreamSlot* slot, int32_t e, bool* skip)
+{
+    *skip = false;
+    if (e >= 0)
+        return true;
+    uint32_t r = slot->frames_read.load(std::memory_order_relaxed);
+    if (((r + 1) & FRAME_RING_MASK) != slot->frames_write.load(std::memory_order_acquire)) {
+        *skip = slot->frames[(r + 1) & FRAME_RING_MASK].time_ms <= ctx->clock_ms.load(std::memory_order_relaxed) + 1;
+        return true;
+    }
+    return demuxer_at_end(ctx);
+}
+
+// Step 5.
+static void take_video(PlayerContext* ctx, PassState* pass)
+{
+    StreamSlot* slot = &ctx->slots[SLOT_VIDEO];
+    while (slot->frames_read.load(std::memory_order_relaxed) != slot->frames_write.load(std::memory_order_acquire)) {
+        FrameEntry* entry = &slot->frames[slot->frames_read.load(std::memory_order_relaxed)];
+        // 5.1 A seek is under way: the picture on screen stays.
+        if (ctx->seek_target_ms.load(std::memory_order_relaxed) >= 0) {
+            frame_take_swap(slot);
+            advance_read(slot);
+            continue;
+        }
+        int32_t e = entry->time_ms - ctx->clock_ms.load(std::memory_order_relaxed);
+        // 5.2
+        if (ctx->step_frame.load(std::memory_order_relaxed) == 1) {
+            bool skip;
+            if (!step_skips(ctx, slot, e, &skip))
+                return;
+            if (skip) {
+                frame_take_swap(slot);
+                advance_read(slot);
+                continue;
+            }
+            ctx->playing.store(0, std::memory_order_relaxed);
+            ctx->step_frame.store(0, std::memory_order_relaxed);
+            ctx->clock_ms.store(entry->time_ms, std::memory_order_relaxed);
+            e = 0;
+        }
+        // 5.3, 5.4
+        ctx->frame_taken.store(1, std::memory_order_relaxed);
+        if (e > 50)
+            return;
+        // 5.5
+        if (e > 0) {
+            if (ctx->redraw_pending.load(std::memory_order_relaxed) != 0 ||
+                ctx->playing.load(std::memory_order_relaxed) == 0)
+                return;
+            ctx->due_wall_ms.fetch_add(e, std::memory_order_relaxed);
+        } else if (e < 0) {
+            // 5.6 Late: it becomes the current frame without being drawn.
+            if (ctx->stats.open_seek.load(std::memory_order_relaxed) < 0)
+                ctx->stats.video_frames_dropped.fetch_add(1, std::memory_order_relaxed);
+            advance_read(slot);
+            continue;
+        }
+        // 5.7
+        if (entry->time_ms > ctx->duration_ms.load(std::memory_order_relaxed))
+            ctx->duration_ms.store(entry->time_ms, std::memory_order_relaxed);
+        ctx->redraw_pending.store(ctx->window_visible.load(std::memory_order_relaxed), std::memory_order_relaxed);
+        pass->new_picture = true;
+        pass->picture_ms = entry->time_ms;
+        advance_read(slot);
+    }
+}
+
+static uint32_t buffers_queued(const AudioOutput* out)
+{
+    return (out->header_write.load(std::memory_order_relaxed) - out->header_done.load(std::memory_order_acquire)) & 7;
+}
+
+// Step 6.6: the part of a late chunk that lies before the clock is cut off.
+// False when nothing of it is left to play.
+static bool trim_late_chunk(PlayerContext* ctx, FrameEntry* entry, int32_t e)
+{
+    const AudioOutput* out = &ctx->audio;
+    if (out->audio_block_align <= 0 || out->audio_rate <= 0)
+        return false;
+    int64_t remaining = e + int64_t(entry->audio_bytes / out->audio_block_align) * 1000 / out->audio_rate;
+    if (remaining <= 0)
+        return false;
+    entry->time_ms -= e;
+    int64_t keep = (remaining * out->audio_rate / 1000) * out->audio_block_align;
+    if (keep < entry->audio_bytes) {
+        memmove(entry->audio_data, entry->audio_data + (entry->audio_bytes - keep), size_t(keep));
+        entry->audio_bytes = int32_t(keep);
+    }
+    return true;
+}
+
+// Step 6. Returns when the device cannot take more or the next chunk must wait.
+static void feed_audio(PlayerContext* ctx, PassState* pass)
+{
+    StreamSlot* slot = &ctx->slots[SLOT_AUDIO];
+    AudioOutput* out = &ctx->audio;
+    bool video = has_stream(ctx, SLOT_VIDEO);
+    while (slot->frames_read.load(std::memory_order_relaxed) != slot->frames_write.load(std::memory_order_acquire)) {
+        FrameEntry* entry = &slot->frames[slot->frames_read.load(std::memory_order_relaxed)];
+        // 6.1
+        if (ctx->seek_target_ms.load(std::memory_order_relaxed) >= 0) {
+            advance_read(slot);
+            continue;
+        }
+        int32_t e = entry->time_ms - ctx->clock_ms.load(std::memory_order_relaxed);
+        // 6.2
+        if (ctx->step_frame.load(std::memory_order_relaxed) == 1) {
+            bool skip;
+            if (!step_skips(ctx, slot, e, &skip))
+                return;
+            if (skip) {
+                advance_read(slot);
+                continue;
+            }
+            if (!video) {
+                ctx->playing.store(0, std::memory_order_relaxed);
+                ctx->step_frame.store(0, std::memory_order_relaxed);
+                ctx->clock_ms.store(entry->time_ms, std::memory_order_relaxed);
+                e = 0;
+            }
+        }
+        // 6.3
+        ctx->frame_taken.store(1, std::memory_order_relaxed);
+        uint32_t next = (out->header_write.load(std::memory_order_relaxed) + 1) & 7;
+        if (next == out->header_done.load(std::memory_order_acquire))
+            return;
+        uint32_t queued = buffers_queued(out);
+        if (e >= 0 && queued > 0) {
+            // 6.4
+            if (ctx->playing.load(std::memory_order_relaxed) == 0)
+                return;
+            if (e > 150) {
+                if (queued != 1)
+                    return;
+                ctx->clock_ms.fetch_add(50, std::memory_order_relaxed);
+            }
+        } else if (e >= 0) {
+            // 6.5
+            if (e > 15)
+                return;
+        } else if (out->volume.load(std::memory_order_relaxed) == 0 || queued > 0 || !trim_late_chunk(ctx, entry, e)) {
+            // 6.6
+            advance_read(slot);
+            continue;
+        }
+        // 6.7
+        if (!video) {
+            ctx->audio_only_position_ms.store(entry->time_ms, std::memory_order_relaxed);
+            ctx->redraw_pending.store(ctx->window_visible.load(std::memory_order_relaxed), std::memory_order_relaxed);
+            engine_stats_presented(ctx, entry->time_ms, false);
+        }
+        // 6.8
+        audio_write(out, entry, next);
+        ctx->stats.audio_chunks_written.fetch_add(1, std::memory_order_relaxed);
+        advance_read(slot);
+    }
+}
+
+// The A/V figure: the media time the listener hears now, from the device's
+// last report, minus the time of the picture just shown. Reports older than
+// the last seek or item change, or too old to extrapolate, are not used.
+static void measure_av_offset(PlayerContext* ctx, PassState* pass)
+{
+    if (!has_stream(ctx, SLOT_AUDIO) || ctx->playing.load(std::memory_order_relaxed) != 1)
+        return;
+    const AudioOutput* out = &ctx->audio;
+    uint32_t heard_wall = out->heard_wall_ms.load(std::memory_order_acquire);
+    int32_t heard_time = out->heard_time_ms.load(std::memory_order_relaxed);
+    uint32_t now = now_ms();
+    if (heard_wall == 0 || int32_t(heard_wall - pass->seek_wall_ms) <= 0 || now - heard_wall > 250)
+        return;
+    engine_stats_av_offset(ctx, heard_time + int32_t(now - heard_wall) - pass->picture_ms);
+}
+
+// Step 7. Returns whether a picture was drawn (the next pass then starts at once).
+static bool draw(PlayerContext* ctx, PassState* pass)
+{
+    if (ctx->copy_request.load(std::memory_order_relaxed) == 0 && ctx->redraw_pending.load(std::memory_order_relaxed) == 0)
+        return false;
+    ctx->redraw_pending.store(0, std::memory_order_relaxed);
+    if (has_stream(ctx, SLOT_VIDEO)) {
+        StreamSlot* slot = &ctx->slots[SLOT_VIDEO];
+        present_frame(ctx, slot->frames[current_frame_index(slot)].frame);
+        if (pass->new_picture) {
+            engine_stats_presented(ctx, pass->picture_ms, true);
+            measure_av_offset(ctx, pass);
+        }
+        return true;
+    }
+    if (has_stream(ctx, SLOT_AUDIO)) {
+        StreamSlot* slot = &ctx->slots[SLOT_AUDIO];
+        present_frame(ctx, slot->frames[current_frame_index(slot)].frame);
+    } else {
+        present_frame(ctx, nullptr);
+    }
+    return false;
+}
 
 void presentation_thread(PlayerContext* ctx)
 {
+    PassState pass;
+    memset(&pass, 0, sizeof pass);
     for (;;) {
-        uint32_t now = now_ms();
-        uint32_t elapsed = now - ctx->clock_wall_ms.load(std::memory_order_relaxed);
-        if (elapsed > 100)
-            elapsed = 100;
-        ctx->tick_ms -= int32_t(elapsed);
-        if (ctx->tick_ms < 0)
-            ctx->tick_ms += 100;
-        ctx->due_wall_ms.store(int32_t(now), std::memory_order_relaxed);
-        ctx->clock_wall_ms.store(now, std::memory_order_release);
-        ctx->frame_taken.store(0, std::memory_order_relaxed);
+        pass.new_picture = false;
+        advance_clock(ctx, &pass);
+        correct_clock(ctx, &pass);
+        if (ctx->seek_target_ms.load(std::memory_order_relaxed) >= 0)
+            pass.seek_wall_ms = pass.now;
+        take_video(ctx, &pass);
+        feed_audio(ctx, &pass);
+        if (draw(ctx, &pass))
+            continue;
         delay_100ns(SLEEP_10MS);
     }
 }

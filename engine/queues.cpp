@@ -67,6 +67,15 @@ PacketNode* ring_push(PlayerContext* ctx, PacketNode* spare, std::atomic<int32_t
     return packet_node_new(packets_in_flight);
 }
 
+void ring_push_node(PlayerContext* ctx, PacketNode* node)
+{
+    PacketRing* ring = &ctx->ring;
+    uint32_t w = ring->ring_write.load(std::memory_order_relaxed);
+    ring->entries[w] = node;
+    ring->entry_stream[w] = node->packet->stream_index;
+    ring->ring_write.store((w + 1) & RING_MASK, std::memory_order_release);
+}
+
 void slot_append_packet(StreamSlot* slot, PacketNode* node)
 {
     node->next = nullptr;

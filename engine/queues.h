@@ -73,6 +73,9 @@ bool ring_is_full(const PacketRing* ring);
 // caller has seen that the ring is not full and passes (ring_write + 1) & 15.
 PacketNode* ring_push(PlayerContext* ctx, PacketNode* spare, std::atomic<int32_t>* packets_in_flight,
                       uint32_t next_write);
+// Publishes a node that already holds its packet (the demux loop's packets
+// read during a seek); the caller has seen that the ring is not full.
+void ring_push_node(PlayerContext* ctx, PacketNode* node);
 // Decoder side: moves the entry at ring_read to the list of the slot playing
 // its stream (released when no slot plays it) and returns that slot's index,
 // or -1 when the ring is empty or the packet belongs to no slot.

@@ -170,6 +170,17 @@ void engine_stats_av_offset(PlayerContext* ctx, int32_t offset_ms)
     s->offset_histogram[magnitude < STATS_OFFSET_BUCKETS ? magnitude : STATS_OFFSET_BUCKETS - 1]++;
 }
 
+bool engine_stats_any_opened(PlayerContext* ctx)
+{
+    EngineStats* s = &ctx->stats;
+    SpinGuard guard(&s->lock);
+    for (int32_t i = 0; i < s->item_count; i++) {
+        if (s->items[i].opened)
+            return true;
+    }
+    return false;
+}
+
 static StatsOffsets offsets_locked(const EngineStats* s)
 {
     StatsOffsets o = {s->offset_count, 0.0, 0, s->offset_max_ms};

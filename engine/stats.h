@@ -84,6 +84,9 @@ void engine_stats_seek_done(PlayerContext* ctx, int32_t target_ms, int32_t origi
 // handed out with this media time.
 void engine_stats_presented(PlayerContext* ctx, int32_t time_ms, bool picture);
 void engine_stats_av_offset(PlayerContext* ctx, int32_t offset_ms);
+// Whether any entry of this run has opened (the exit code of a run that
+// ends with its list).
+bool engine_stats_any_opened(PlayerContext* ctx);
 // Copies of the figures for tests.
 struct StatsOffsets {
     int64_t count;

@@ -1,0 +1,48 @@
+// The decoder thread's three decoding paths and what they share. Internal to
+// decode/: the rest of the program sees only decoder_thread.
+#pragma once
+#include <cstdint>
+
+struct PlayerContext;
+struct StreamSlot;
+struct PacketNode;
+struct AVFrame;
+struct AVStream;
+
+// What the slot step does after one decoding step.
+enum DecodeOutcome {
+    DECODE_AGAIN,       // decode the same packet again (more output may come)
+    DECODE_NEXT_PACKET, // release the packet and take the next one
+    DECODE_KEEP_PACKET, // the frame ring is full: leave the slot, continue here next pass
+};
+
+// The decoder's memory of the packet each slot is working through: whether
+// it has been handed to the decoder yet, and the time the next audio frame
+// from it carries.
+struct PacketProgress {
+    int32_t sent;
+    int32_t frames_out; // frames received since the packet was sent
+    int64_t last_ts;    // timestamp of the last frame received from it
+    int64_t next_ts;    // predicted timestamp of the next frame
+};
+
+struct DecoderState {
+    PacketProgress progress[3];
+    int32_t chunk_time_ms; // time of the first frame gathered into the audio chunk
+    int64_t last_video_ts; // for frames that carry no timestamp
+    int64_t video_ts_step;
+    const void* video_codec_seen; // the decoding context the two above belong to
+};
+
+DecodeOutcome decode_video(PlayerContext* ctx, DecoderState* state, StreamSlot* slot, PacketNode* node);
+DecodeOutcome decode_audio(PlayerContext* ctx, DecoderState* state, StreamSlot* slot, PacketNode* node);
+DecodeOutcome decode_subtitle(PlayerContext* ctx, DecoderState* state, StreamSlot* slot, PacketNode* node);
+
+// Media milliseconds of a stream timestamp (64-bit, truncating), relative
+// to the item's start offset.
+int32_t frame_time_ms(PlayerContext* ctx, const AVStream* stream, int64_t ts);
+// Publishes the entry at frames_write: RGBA pictures become premultiplied
+// BGRA first. Returns whether the ring still has room for another frame.
+bool publish_frame(StreamSlot* slot);
+// In-place RGBA -> premultiplied BGRA over height x line size bytes.
+void rgba_to_premultiplied_bgra(uint8_t* data, int64_t bytes);

@@ -1,0 +1,84 @@
+// The video decoding path: pictures are decoded straight into the frame
+// entry at frames_write and published unless they are late.
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include "app/player_context.h"
+#include "decode/decode_paths.h"
+
+// Hands the packet (or, for an end marker, the drain request) to the decoder
+// once. Returns false when the decoder refused it for good.
+static bool send_once(StreamSlot* slot, PacketProgress* progress, PacketNode* node)
+{
+    if (progress->sent)
+        return true;
+    AVPacket* packet = node->packet->data ? node->packet : nullptr;
+    int ret = avcodec_send_packet(slot->codec, packet);
+    if (ret == AVERROR(EAGAIN))
+        return true; // output waits first; sent on the next step
+    progress->sent = 1;
+    return ret >= 0 || ret == AVERROR_EOF;
+}
+
+// A picture's timestamp; pictures without one follow the previous picture
+// by one frame period, so a stream without timestamps still plays in order.
+static int64_t picture_timestamp(DecoderState* state, const AVFrame* frame, const AVStream* stream)
+{
+    int64_t ts = frame->best_effort_timestamp;
+    if (ts == AV_NOPTS_VALUE) {
+        if (state->video_ts_step <= 0) {
+            AVRational rate = stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
+            if (rate.num <= 0 || rate.den <= 0)
+                rate = AVRational{25, 1};
+            state->video_ts_step = av_rescale_q(1, av_inv_q(rate), stream->time_base);
+            if (state->video_ts_step <= 0)
+                state->video_ts_step = 1;
+        }
+        if (state->last_video_ts == AV_NOPTS_VALUE)
+            ts = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+        else
+            ts = state->last_video_ts + state->video_ts_step;
+    }
+    state->last_video_ts = ts;
+    return ts;
+}
+
+DecodeOutcome decode_video(PlayerContext* ctx, DecoderState* state, StreamSlot* slot, PacketNode* node)
+{
+    PacketProgress* progress = &state->progress[SLOT_VIDEO];
+    uint32_t w = slot->frames_write.load(std::memory_order_relaxed);
+    FrameEntry* entry = &slot->frames[w & FRAME_RING_MASK];
+    if (state->video_codec_seen != slot->codec) {
+        // A new stream: forget the previous one's timestamps.
+        state->video_codec_seen = slot->codec;
+        state->last_video_ts = AV_NOPTS_VALUE;
+        state->video_ts_step = 0;
+    }
+    int ret;
+    {
+        // Held around each decoding call: frame release and GPU presentation
+        // wait for it.
+        SpinGuard guard(&ctx->video_decode_lock);
+        if (!send_once(slot, progress, node))
+            return DECODE_NEXT_PACKET; // a broken packet loses the rest of itself
+        ret = avcodec_receive_frame(slot->codec, entry->frame);
+    }
+    if (ret < 0)
+        return DECODE_NEXT_PACKET; // needs more input, an error, or an end marker fully drained
+    AVFormatContext* format = ctx->format.load(std::memory_order_acquire);
+    const AVStream* stream = format->streams[node->packet->stream_index];
+    ctx->stats.video_frames_decoded.fetch_add(1, std::memory_order_relaxed);
+    entry->time_ms = frame_time_ms(ctx, stream, picture_timestamp(state, entry->frame, stream));
+    if (entry->time_ms < ctx->clock_ms.load(std::memory_order_relaxed) &&
+        ctx->step_frame.load(std::memory_order_relaxed) == 0) {
+        // Late: not published. Frames before a seek's landing point are
+        // expected and not counted as dropped.
+        if (ctx->stats.open_seek.load(std::memory_order_relaxed) < 0)
+            ctx->stats.video_frames_dropped.fetch_add(1, std::memory_order_relaxed);
+        av_frame_unref(entry->frame);
+        return DECODE_AGAIN;
+    }
+    return publish_frame(slot) ? DECODE_AGAIN : DECODE_KEEP_PACKET;
+}

@@ -1,0 +1,180 @@
+// Seeking, track switching and picture/sound timing through the running
+// engine.
+#include "engine/engine_harness.h"
+
+#include <random>
+
+using namespace engine_test;
+
+namespace {
+
+// The first seek record whose first frame has been shown.
+bool first_frame_shown(PlayerContext* ctx, size_t index)
+{
+    StatsCopy s = stats_copy(ctx);
+    return s.seeks.size() > index && s.seeks[index].first_frame_ms >= 0;
+}
+
+void start_playing(PlayerContext* ctx, const char* file, int32_t play)
+{
+    load_list(ctx, {fixture_path(file)}, false);
+    open_entry(ctx, 0, play, 0);
+    ASSERT_TRUE(wait_for([&] { return ctx->format.load() != nullptr && ctx->open_request.load() == 0; }, 10000));
+}
+
+struct SeekCase {
+    const char* name;
+    int32_t target_ms;
+    int32_t forward;
+    int32_t first_min_ms, first_max_ms; // where the first picture shown after it lies
+};
+
+// Key frames lie at 0 s and 4 s only. A progress-bar seek lands on the key
+// frame before the target and shows the first picture at the target; a key
+// seek forward lands on the next key frame after it.
+TEST(Seek, a_seek_in_a_long_gop_lands_where_it_should)
+{
+    const SeekCase cases[] = {
+        {"progress bar to 3 s", 3000, 0, 2960, 3060},
+        {"key seek forward to 2 s", 2000, 1, 3950, 4060},
+        {"progress bar back to 1 s", 1000, 0, 960, 1060},
+    };
+    PlayerContext* ctx = engine();
+    for (const SeekCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        start_playing(ctx, "long_gop.mp4", 1);
+        ASSERT_TRUE(wait_for([&] { return presented(ctx) > 3; }, 10000));
+        request_seek(ctx, c.target_ms, c.forward);
+        ASSERT_TRUE(wait_for([&] { return first_frame_shown(ctx, 0); }, 10000));
+        StatsSeek seek = stats_copy(ctx).seeks[0];
+        EXPECT_EQ(seek.target_ms, c.target_ms);
+        EXPECT_EQ(seek.origin, SEEK_BY_USER);
+        EXPECT_GE(seek.first_frame_ms, c.first_min_ms);
+        EXPECT_LE(seek.first_frame_ms, c.first_max_ms);
+        EXPECT_GE(seek.latency_ms, 0);
+    }
+}
+
+// The picture shown is the one on screen at the target time (the last one
+// that starts at or before it), and the clock moves to it.
+TEST(Seek, seek_while_paused_shows_the_picture_at_the_target_and_stays_paused)
+{
+    PlayerContext* ctx = engine();
+    start_playing(ctx, "long_gop.mp4", 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // Opened paused without a start position: nothing is shown yet.
+    EXPECT_EQ(presented(ctx), 0);
+    request_seek(ctx, 2500, 0);
+    ASSERT_TRUE(wait_for([&] { return first_frame_shown(ctx, 0); }, 10000));
+    StatsSeek seek = stats_copy(ctx).seeks[0];
+    EXPECT_GT(seek.first_frame_ms, 2500 - 40);
+    EXPECT_LE(seek.first_frame_ms, 2500);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // Still paused, the clock on the picture shown, one picture.
+    EXPECT_EQ(ctx->playing.load(), 0);
+    EXPECT_EQ(ctx->step_frame.load(), 0);
+    EXPECT_EQ(ctx->clock_ms.load(), seek.first_frame_ms);
+    EXPECT_EQ(presented(ctx), 1);
+}
+
+// The start position is a key seek: it begins at the key frame at or before
+// it (one a second here).
+TEST(Seek, an_item_opened_with_a_start_position_begins_there)
+{
+    PlayerContext* ctx = engine();
+    load_list(ctx, {fixture_path("h264_aac.mp4")}, false);
+    open_entry(ctx, 0, 1, 2000);
+    ASSERT_TRUE(wait_for([&] { return first_frame_shown(ctx, 0); }, 10000));
+    StatsSeek seek = stats_copy(ctx).seeks[0];
+    EXPECT_EQ(seek.origin, SEEK_BY_START);
+    EXPECT_GE(seek.first_frame_ms, 1960);
+    EXPECT_LE(seek.first_frame_ms, 2000);
+}
+
+TEST(Seek, a_track_switch_changes_the_sound_and_a_switch_to_the_same_track_does_nothing)
+{
+    PlayerContext* ctx = engine();
+    start_playing(ctx, "tracks.mkv", 1);
+    ASSERT_TRUE(wait_for([&] { return presented(ctx) > 5; }, 10000));
+    EXPECT_EQ(ctx->slots[SLOT_AUDIO].stream_index.load(), 1);
+    EXPECT_EQ(ctx->audio.audio_rate, 48000);
+
+    // The stream already playing: no notice, no seek.
+    on_window([&] { ctx->track_switch_request.store(1019 + 1); });
+    ASSERT_TRUE(wait_for([&] { return ctx->track_switch_request.load() == -1; }, 5000));
+    EXPECT_TRUE(notices_containing("切换音频").empty());
+
+    on_window([&] { ctx->track_switch_request.store(1019 + 2); });
+    ASSERT_TRUE(wait_for([&] { return ctx->slots[SLOT_AUDIO].stream_index.load() == 2; }, 5000));
+    int64_t chunks = ctx->stats.audio_chunks_written.load();
+    ASSERT_TRUE(wait_for([&] { return ctx->stats.audio_chunks_written.load() > chunks + 5; }, 5000));
+    // The second track is 44.1 kHz: the device follows it.
+    EXPECT_EQ(ctx->audio.audio_rate, 44100);
+    EXPECT_EQ(ctx->audio_choice.load(), 1);
+    EXPECT_EQ(notices_containing("切换音频").size(), 1u);
+    StatsCopy s = stats_copy(ctx);
+    ASSERT_FALSE(s.seeks.empty());
+    EXPECT_EQ(s.seeks.back().origin, SEEK_BY_SWITCH);
+
+    // Subtitles off and back on.
+    on_window([&] { ctx->track_switch_request.store(3021); });
+    ASSERT_TRUE(wait_for([&] { return ctx->slots[SLOT_SUBTITLE].stream_index.load() == -1; }, 5000));
+    on_window([&] { ctx->track_switch_request.store(1019 + 3); });
+    ASSERT_TRUE(wait_for([&] { return ctx->slots[SLOT_SUBTITLE].stream_index.load() == 3; }, 5000));
+    EXPECT_EQ(notices_containing("切换字幕").size(), 1u);
+}
+
+// Hundreds of seeks and switches from the window side, faster than the
+// engine can carry them out: the engine stays consistent, the last seek
+// wins and the item still plays to its end.
+TEST(Seek, rapid_seeks_and_switches_leave_the_engine_consistent_and_the_last_seek_wins)
+{
+    PlayerContext* ctx = engine();
+    load_list(ctx, {fixture_path("tracks.mkv")}, true);
+    open_entry(ctx, 0, 1, 0);
+    ASSERT_TRUE(wait_for([&] { return presented(ctx) > 2; }, 10000));
+    std::mt19937 random(7);
+    const int rounds = 300;
+    for (int i = 0; i < rounds; i++) {
+        int32_t target = int32_t(random() % 2500);
+        on_window([&] {
+            if (i % 10 == 3)
+                ctx->track_switch_request.store(1019 + 1 + int32_t(random() % 3));
+            engine_stats_note_seek_request(ctx);
+            ctx->seek_forward.store(int32_t(random() % 2));
+            ctx->seek_target_ms.store(target);
+        });
+        std::this_thread::sleep_for(std::chrono::microseconds(500 + random() % 3000));
+    }
+    request_seek(ctx, 1200, 0);
+    ASSERT_TRUE(wait_for([&] {
+        StatsCopy s = stats_copy(ctx);
+        return !s.seeks.empty() && s.seeks.back().target_ms == 1200 && s.seeks.back().first_frame_ms >= 0 &&
+               ctx->seek_target_ms.load() < 0;
+    }, 20000));
+    StatsSeek last = stats_copy(ctx).seeks.back();
+    EXPECT_GE(last.first_frame_ms, 1160);
+    EXPECT_LE(last.first_frame_ms, 1260);
+    EXPECT_GE(ctx->packets_in_flight.load(), 0);
+    // It plays on to the end and the run closes normally.
+    ASSERT_TRUE(wait_for([&] { return window().close_code.load() >= 0; }, 30000));
+    EXPECT_EQ(window().close_code.load(), 0);
+}
+
+TEST(Seek, picture_and_sound_stay_within_twenty_milliseconds)
+{
+    PlayerContext* ctx = engine();
+    ASSERT_EQ(play_to_end(ctx, {fixture_path("av_sync.mp4")}), 0);
+    StatsOffsets o = engine_stats_offsets(ctx);
+    EXPECT_GT(o.count, 100);
+    if (STRESS_SCALE == 1) {
+        // Sanitizers slow every thread unevenly; the figures are asserted on
+        // the plain build.
+        EXPECT_LE(o.mean_ms, 20.0);
+        EXPECT_GE(o.mean_ms, -20.0);
+        EXPECT_LE(o.p95_ms, 40);
+    }
+    EXPECT_EQ(ctx->stats.video_frames_dropped.load() * int64_t(STRESS_SCALE == 1), 0);
+}
+
+} // namespace
