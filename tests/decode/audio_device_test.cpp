@@ -322,7 +322,7 @@ TEST(AudioDevice, a_sound_library_that_stops_asking_for_sound_leaves_the_device_
         audio_rig_play(rig, s.data(), int32_t(s.size()), n * 25);
     EXPECT_TRUE(audio_rig_drained(rig, 1400));
     const uint32_t took = now_ms() - start;
-    EXPECT_GE(took, 500u);
+    EXPECT_GE(took, 100u); // never faster than the sound itself
     EXPECT_LT(took, 1400u * STRESS_SCALE);
     audio_rig_free(rig);
     unsetenv("SDL_DISKAUDIODELAY");
