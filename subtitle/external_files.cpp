@@ -319,8 +319,10 @@ ASS_Track* load_external_file(SubtitleState* state, uint32_t index)
     free(text);
     if (!track)
         return nullptr;
-    // 8. The new track becomes current.
+    // 8. The new track becomes current. Closing an embedded source released
+    // its fonts and the renderer with them: a new renderer comes first.
     close_subtitles(state);
+    ensure_subtitle_renderer(state);
     state->external_index.store(int32_t(index), std::memory_order_relaxed);
     state->saved_scaled_border = track->ScaledBorderAndShadow;
     state->sub_track.store(track, std::memory_order_release);

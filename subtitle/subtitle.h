@@ -115,6 +115,10 @@ bool is_font_attachment(const AVStream* stream);
 // fonts changed. Null when libass cannot make one. Media thread.
 ASS_Track* new_subtitle_track(SubtitleState* state, const AVCodecContext* codec);
 
+// Rebuilds the renderer when the fonts changed since it was made, or makes
+// the first one. Media thread.
+void ensure_subtitle_renderer(SubtitleState* state);
+
 // Adds the text rectangles of a decoded subtitle to track, each with its
 // own timing, then frees sub. read_order_text (read_order_size bytes, may
 // be null) is the packet data of an ASS stream: its leading number becomes

@@ -78,11 +78,16 @@ static void rebuild_renderer(SubtitleState* state)
         ass_renderer_done(old);
 }
 
+void ensure_subtitle_renderer(SubtitleState* state)
+{
+    if (state->renderer_ready.exchange(1, std::memory_order_acq_rel) == 0 || !state->sub_renderer)
+        rebuild_renderer(state);
+}
+
 ASS_Track* new_subtitle_track(SubtitleState* state, const AVCodecContext* codec)
 {
     // 1. A renderer that knows the current fonts.
-    if (state->renderer_ready.exchange(1, std::memory_order_acq_rel) == 0 || !state->sub_renderer)
-        rebuild_renderer(state);
+    ensure_subtitle_renderer(state);
     // 2. The track.
     ASS_Library* library = font_library_of(state);
     ASS_Track* track = library ? ass_new_track(library) : nullptr;
