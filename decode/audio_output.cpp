@@ -138,6 +138,17 @@ void audio_free_buffers(AudioOutput* out)
     }
 }
 
+void audio_release(AudioOutput* out)
+{
+    if (AudioDevice* device = out->wave_out.load(std::memory_order_acquire)) {
+        audio_device_reset(device);
+        close_device(out, device);
+    }
+    swr_free(&out->resampler);
+    out->audio_in_channels = 0;
+    audio_free_buffers(out);
+}
+
 // ---- writing ----
 
 static void gain_stage(AudioOutput* out, FrameEntry* entry, uint32_t volume)

@@ -93,6 +93,10 @@ void audio_reset(AudioOutput* out);
 // Frees the buffers the ring holds; only once the device is closed or reset
 // (tests and teardown).
 void audio_free_buffers(AudioOutput* out);
+// Closes the device (its queued buffers reported first), frees the resampler
+// and the ring's buffers. For freeing the record that holds the output: the
+// device thread never touches the record afterwards.
+void audio_release(AudioOutput* out);
 
 // The device's completion callback; instance is the AudioOutput.
 void audio_done_callback(AudioDevice* device, uint32_t message, void* instance, WaveHeader* header,

@@ -324,6 +324,25 @@ TEST(AudioOutput, bad_chunks_are_refused_without_touching_the_ring)
     audio_rig_free(rig);
 }
 
+TEST(AudioOutput, releasing_the_output_closes_its_device_and_frees_every_buffer)
+{
+    ASSERT_EQ(1, audio_select_backend("null"));
+    AudioRig* rig = audio_rig_new(100);
+    ASSERT_EQ(1, audio_open_format(rig->out, 48000, 2));
+    AudioDevice* device = rig->out->wave_out.load();
+    std::vector<int16_t> s = tone(48000, 2, 1000);
+    for (int n = 0; n < 5; ++n)
+        audio_rig_play(rig, s.data(), int32_t(s.size()), n * 1000);
+    audio_release(rig->out);
+    EXPECT_EQ(nullptr, rig->out->wave_out.load());
+    EXPECT_EQ(rig->out->header_write.load(), rig->out->header_done.load());
+    EXPECT_EQ(AUDIO_DEVICE_ERROR, audio_device_reset(device));
+    for (const AudioHeader& h : rig->out->wave_headers)
+        EXPECT_EQ(nullptr, h.wave.data);
+    // The record may now go; nothing reports into it any more.
+    audio_rig_free(rig);
+}
+
 TEST(AudioOutput, writer_controller_and_device_threads_keep_the_ring_consistent)
 {
     ASSERT_EQ(1, audio_select_backend("null"));
