@@ -18,7 +18,7 @@ fi
 # cpu_seconds COMMAND...: user + system CPU seconds of the command.
 cpu_seconds() {
   /usr/bin/time -f "%U %S %e" -o "$work/time.txt" "$@" >/dev/null 2>&1
-  awk '{ printf "%.2f %.2f", $1 + $2, $3 }' "$work/time.txt"
+  awk '{ printf "%.2f %.2f\n", $1 + $2, $3 }' "$work/time.txt"
 }
 read -r floor floor_wall < <(cpu_seconds ffmpeg -hide_banner -nostdin -i "$clip" -an \
   -vf scale=960:540:flags=fast_bilinear -pix_fmt bgra -f null -)
