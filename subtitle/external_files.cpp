@@ -212,6 +212,10 @@ static ASS_Track* read_stream_events(SubtitleState* state, AVFormatContext* form
     return track;
 }
 
+// FFmpeg's demultiplexers of text subtitle files.
+static const char TEXT_SUBTITLE_FORMATS[] = "ass,srt,lrc,webvtt,microdvd,subviewer,subviewer1,sami,realtext,mpl2,pjs,"
+                                            "jacosub,vplayer,stl,aqtitle,mpsub";
+
 ASS_Track* parse_subtitle_memory(SubtitleState* state, const char* text, int32_t length)
 {
     if (!text || length <= 0)
@@ -233,6 +237,11 @@ ASS_Track* parse_subtitle_memory(SubtitleState* state, const char* text, int32_t
     }
     format->pb = io;
     format->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // Only text subtitle formats, and no protocol at all: a file that
+    // probes as a playlist or another container must not make FFmpeg open
+    // further files or addresses named inside it.
+    format->format_whitelist = av_strdup(TEXT_SUBTITLE_FORMATS);
+    format->protocol_whitelist = av_strdup("");
     ASS_Track* track = nullptr;
     // 2. FFmpeg probes the content; no name, no format hint.
     if (avformat_open_input(&format, nullptr, nullptr, nullptr) >= 0) {

@@ -145,6 +145,10 @@ TEST(LoadExternalFile, refuses_bad_indices_missing_short_and_unrecognised_files_
         write_temp_file("binary.srt", std::string("\x00\x01\x02\x03\x04\x05\x06\x07\xff\xfe\x00\x00", 12)),
         "/nonexistent/folder/film.srt",
         "/tmp", // a folder
+        // Formats that would make FFmpeg open the files they name.
+        write_temp_file("playlist.srt", "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\nfile:///etc/hostname\n"
+                                        "#EXT-X-ENDLIST\n"),
+        write_temp_file("concat.srt", "ffconcat version 1.0\nfile /etc/hostname\n"),
     };
     for (const std::string& path : refused) {
         SCOPED_TRACE(path);

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each for a fixed time
+# under AddressSanitizer + UndefinedBehaviorSanitizer.
+# Usage: fuzz/run.sh BUILD_DIR [SECONDS_PER_TARGET]
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+out=${1:?usage: fuzz/run.sh BUILD_DIR [SECONDS]}
+seconds=${2:-30}
+CC=clang CXX=clang++ cmake -S "$here" -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build "$out"
+
+# Seeds: each text format and encoding the player meets, a few bytes each.
+seeds="$out/seeds"
+mkdir -p "$seeds/subtitle_file_fuzz" "$seeds/style_tags_fuzz"
+s=$seeds/subtitle_file_fuzz
+printf '1\r\n00:00:01,000 --> 00:00:02,000\r\n{\\pos(1,2)}Hi\r\n' >"$s/srt"
+printf '[Script Info]\nScriptType: v4.00+\n[Events]\nFormat: Layer, Start, End, Style, Text\nDialogue: 0,0:00:01.00,0:00:02.00,Default,{\\fnA}x\n' >"$s/ass"
+printf '[00:01.00]line\n[00:02.00]next\n' >"$s/lrc"
+printf '\xff\xfe[\x00S\x00c\x00r\x00i\x00p\x00t\x00' >"$s/utf16le"
+printf '\x00[\x00S\x00c\x00r\x00i\x00p\x00t' >"$s/utf16be"
+printf '1\r\n00:00:01,000 --> 00:00:02,000\r\n\xb5\xe7\xd3\xb0\r\n' >"$s/gbk"
+printf 'WEBVTT\n\n00:01.000 --> 00:02.000\nx\n' >"$s/vtt"
+t=$seeds/style_tags_fuzz
+printf '{\\fnArial\\bord3\\i1}Hello' >"$t/a"
+printf '{\\pos(1,2)}{\\b1}a\\{b{}' >"$t/b"
+
+status=0
+for target in subtitle_file_fuzz style_tags_fuzz; do
+  corpus="$out/corpus/$target"
+  mkdir -p "$corpus"
+  echo "fuzz: $target for ${seconds}s"
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    "$out/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+    -artifact_prefix="$out/$target-" "$corpus" "$seeds/$target" || status=1
+done
+exit $status
