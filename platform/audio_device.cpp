@@ -288,9 +288,13 @@ bool paced(const AudioDevice* d)
     return d->backend != BACKEND_SDL || d->lost;
 }
 
+// Rounded up, so that at the time given the pace has really reached the
+// frames (a time rounded down would wake the thread a nanosecond too early,
+// again and again).
 int64_t frames_to_ns(const AudioDevice* d, uint64_t frames)
 {
-    return int64_t((unsigned __int128)frames * 1000000000u / uint64_t(d->rate));
+    const uint64_t rate = uint64_t(d->rate);
+    return int64_t(((unsigned __int128)frames * 1000000000u + rate - 1) / rate);
 }
 
 uint64_t frames_left(const AudioDevice* d, const WaveHeader* h)
