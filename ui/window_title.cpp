@@ -13,13 +13,13 @@ const char* title_base_text()
     return "Moravista 16.11.18.1022 64位";
 }
 
-void set_item_label(PlayerContext* ctx, int32_t index, uint32_t count, const char* name)
+void set_item_label(PlayerContext* ctx, int32_t entry_index, uint32_t count, const char* name)
 {
     MainWindow* w = main_window_of(ctx);
     char formatted[sizeof w->item_label * 2];
     size_t length = 0;
     if (name) {
-        int n = snprintf(formatted, sizeof formatted, "%d/%u.%s", index, count, name);
+        int n = snprintf(formatted, sizeof formatted, "%lld/%u.%s", (long long)entry_index + 1, count, name);
         length = n < 0 ? 0 : strnlen(formatted, sizeof formatted);
     }
     SpinGuard guard(&w->label_lock);

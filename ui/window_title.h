@@ -10,10 +10,11 @@ struct PlayerContext;
 // middle part of the title of an open item.
 const char* title_base_text();
 
-// The item label "%d/%d.%s" (one-based index, entry count, name), at most 270
-// UTF-16 units; written by the media thread while opening an item. A null
-// name empties it (the item was closed).
-void set_item_label(PlayerContext* ctx, int32_t index, uint32_t count, const char* name);
+// The item label "%d/%d.%s" (the entry's place counted from 1, the entry
+// count, the name), at most 270 UTF-16 units; written by the media thread
+// while opening the entry at entry_index (counted from 0, as the playlist
+// counts). A null name empties it (the item was closed).
+void set_item_label(PlayerContext* ctx, int32_t entry_index, uint32_t count, const char* name);
 // Copies the label into out; returns its length.
 size_t item_label_copy(PlayerContext* ctx, char* out, size_t out_size);
 

@@ -336,7 +336,7 @@ TEST_F(WindowTest, titles_carry_the_item_label_and_are_cut_to_780_units)
     format_window_title(ctx, "", title, sizeof title);
     EXPECT_STREQ(title, "Moravista 16.11.18.1022 64位");
 
-    set_item_label(ctx, 2, 5, "电影");
+    set_item_label(ctx, 1, 5, "电影"); // the second entry of five
     format_window_title(ctx, "/media/电影.mkv", title, sizeof title);
     EXPECT_STREQ(title, "2/5.电影 / Moravista 16.11.18.1022 64位 / /media/电影.mkv");
 

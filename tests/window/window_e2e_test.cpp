@@ -242,6 +242,9 @@ TEST_F(DesktopTest, a_clip_opens_in_a_960_by_540_window_centred_on_the_screen_sh
     EXPECT_EQ(g.x, (1280 - 960) / 2);
     EXPECT_EQ(g.y, (1024 - 540) / 2);
     EXPECT_GT(colourful_share(screenshot(g)), 0.2) << "the window does not show the clip's picture";
+    std::string clip = fixture_path("h264_aac.mp4");
+    std::string title = on_display("xdotool getwindowname " + std::to_string(window));
+    EXPECT_EQ(title, "1/1.h264_aac.mp4 / Moravista 16.11.18.1022 64位 / " + clip + "\n");
 }
 
 TEST_F(DesktopTest, sigterm_writes_the_command_line_list_to_the_settings_and_exits_0)
