@@ -17,6 +17,7 @@ extern "C" {
 #include "app/main_window.h"
 #include "app/text_utf.h"
 #include "platform/platform.h"
+#include "subtitle/subtitle.h"
 
 // The OSD track's style block: three lines, 353 bytes.
 static const char OSD_TRACK_HEADER[] =
@@ -52,6 +53,7 @@ void player_context_free(PlayerContext* ctx)
         ass_free_track(ctx->osd_track); // frees the event text too
     if (ctx->osd_renderer)
         ass_renderer_done(ctx->osd_renderer);
+    release_subtitles(&ctx->subtitles); // the subtitle track, renderer, bitmap queue and font library
     if (ctx->subtitles.ass_library)
         ass_library_done(ctx->subtitles.ass_library);
     free(ctx->chapters);

@@ -16,6 +16,7 @@ packages=(
   libass-dev libuchardet-dev libgtk-3-dev libx11-dev libxext-dev libxss-dev
   libsdl2-dev libkeybinder-3.0-dev libnotify-dev libepoxy-dev libegl-dev libva-dev
   fonts-noto-cjk ffmpeg libgtest-dev libgmock-dev xvfb xauth xdotool dbus dbus-x11
+  clang libclang-rt-14-dev
 )
 
 install_packages() {
@@ -84,6 +85,9 @@ case "$mode" in
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 run_tests build-asan || failed=1
     build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMV_SANITIZE=thread -DMV_BUILD_BENCH=OFF
     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp" run_tests build-tsan || failed=1
+    # Fuzzing: the subtitle file and tag-stripping targets, 30 s each under ASan (clang + libFuzzer).
+    say "fuzz: subtitle targets"
+    "$root/fuzz/run.sh" "$root/build-fuzz" 30 || failed=1
     if [ $failed -ne 0 ]; then
       say "tests: FAILED"
       exit 1
