@@ -300,3 +300,66 @@ TEST(SubtitleThreads, decoder_presentation_window_and_media_threads_share_the_st
 }
 
 } // namespace
+
+namespace {
+
+// A decoded bitmap subtitle of one 2 x 1 rectangle with a two-colour palette.
+AVSubtitle bitmap_subtitle(uint32_t start_ms, uint32_t end_ms, unsigned rects)
+{
+    AVSubtitle sub = {};
+    sub.start_display_time = start_ms;
+    sub.end_display_time = end_ms;
+    sub.num_rects = rects;
+    if (rects == 0)
+        return sub;
+    sub.rects = static_cast<AVSubtitleRect**>(av_mallocz(sizeof(AVSubtitleRect*)));
+    AVSubtitleRect* rect = static_cast<AVSubtitleRect*>(av_mallocz(sizeof(AVSubtitleRect)));
+    rect->type = SUBTITLE_BITMAP;
+    rect->w = 2;
+    rect->h = 1;
+    rect->nb_colors = 2;
+    rect->data[0] = static_cast<uint8_t*>(av_mallocz(2));
+    rect->linesize[0] = 2;
+    rect->data[1] = static_cast<uint8_t*>(av_mallocz(AVPALETTE_SIZE));
+    rect->data[1][3] = 0xFF;   // colour 0 opaque
+    rect->data[1][7] = 0x10;   // colour 1 nearly clear
+    sub.rects[0] = rect;
+    return sub;
+}
+
+TEST(BitmapSubtitles, are_queued_with_absolute_times_inverted_alpha_and_open_ends_closed_by_the_next)
+{
+    TestSubtitles subs;
+    SpinGuard guard(&subs.state->subtitle_lock);
+    AVSubtitle first = bitmap_subtitle(0, UINT32_MAX, 1);
+    ASSERT_TRUE(queue_bitmap_subtitle(subs.state, &first, 10000));
+    BitmapSubtitle* head = subs.state->bitmap_subs_head;
+    ASSERT_NE(head, nullptr);
+    EXPECT_EQ(head->subtitle.start_display_time, 10000u);
+    EXPECT_EQ(head->subtitle.end_display_time, UINT32_MAX);
+    EXPECT_EQ(head->subtitle.rects[0]->data[1][3], 0x00);
+    EXPECT_EQ(head->subtitle.rects[0]->data[1][7], 0xEF);
+
+    AVSubtitle second = bitmap_subtitle(100, 2000, 1);
+    ASSERT_TRUE(queue_bitmap_subtitle(subs.state, &second, 15000));
+    EXPECT_EQ(head->subtitle.end_display_time, 14999u) << "the open end closes 1 ms before the next";
+    BitmapSubtitle* tail = subs.state->bitmap_subs_tail;
+    ASSERT_NE(tail, head);
+    EXPECT_EQ(tail->prev, head);
+    EXPECT_EQ(head->next, tail);
+    EXPECT_EQ(tail->subtitle.start_display_time, 15100u);
+    EXPECT_EQ(tail->subtitle.end_display_time, 17000u);
+
+    AVSubtitle third = bitmap_subtitle(0, UINT32_MAX, 1);
+    ASSERT_TRUE(queue_bitmap_subtitle(subs.state, &third, 20000));
+    AVSubtitle empty = bitmap_subtitle(0, 0, 0);
+    ASSERT_TRUE(queue_bitmap_subtitle(subs.state, &empty, 25000));
+    EXPECT_EQ(subs.state->bitmap_subs_tail->subtitle.end_display_time, 24999u) << "an empty one closes it too";
+    EXPECT_EQ(subs.state->bitmap_subs_tail->prev, tail) << "and is not queued";
+
+    free_bitmap_subtitles(subs.state);
+    EXPECT_EQ(subs.state->bitmap_subs_head, nullptr);
+    EXPECT_EQ(subs.state->bitmap_subs_tail, nullptr);
+}
+
+} // namespace
