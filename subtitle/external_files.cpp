@@ -333,8 +333,7 @@ ASS_Track* load_external_file(SubtitleState* state, uint32_t index)
     close_subtitles(state);
     ensure_subtitle_renderer(state);
     state->external_index.store(int32_t(index), std::memory_order_relaxed);
-    state->saved_scaled_border = track->ScaledBorderAndShadow;
-    state->sub_track.store(track, std::memory_order_release);
+    make_track_current(state, track);
     apply_sub_style(state);
     return track;
 }

@@ -115,6 +115,9 @@ bool is_font_attachment(const AVStream* stream);
 // fonts changed. Null when libass cannot make one. Media thread.
 ASS_Track* new_subtitle_track(SubtitleState* state, const AVCodecContext* codec);
 
+// Installs a new track as the current source (null: none) and saves its
+// ScaledBorderAndShadow. Takes the lock. Media thread, after close_subtitles.
+void make_track_current(SubtitleState* state, ASS_Track* track);
 // Rebuilds the renderer when the fonts changed since it was made, or makes
 // the first one. Media thread.
 void ensure_subtitle_renderer(SubtitleState* state);

@@ -104,6 +104,16 @@ ASS_Track* new_subtitle_track(SubtitleState* state, const AVCodecContext* codec)
     return track;
 }
 
+void make_track_current(SubtitleState* state, ASS_Track* track)
+{
+    // Under the lock, so that the window thread's apply_sub_style never
+    // reads the saved value while it is written.
+    SpinGuard guard(&state->subtitle_lock);
+    if (track)
+        state->saved_scaled_border = track->ScaledBorderAndShadow;
+    state->sub_track.store(track, std::memory_order_release);
+}
+
 // ---- Embedded streams and attached fonts ------------------------------------
 
 bool is_font_attachment(const AVStream* stream)
@@ -136,8 +146,8 @@ int open_embedded_subtitles(SubtitleState* state, AVCodecContext* codec, AVForma
     close_subtitles(state);
     state->external_index.store(-1, std::memory_order_relaxed);
     // 2. The canvas from the decoding context.
-    int32_t width = codec->width > 0 ? codec->width : codec->coded_width;
-    int32_t height = codec->height > 0 ? codec->height : codec->coded_height;
+    int32_t width = !codec ? 0 : codec->width > 0 ? codec->width : codec->coded_width;
+    int32_t height = !codec ? 0 : codec->height > 0 ? codec->height : codec->coded_height;
     // 3. Attached fonts, and the first video stream's size where the
     // subtitle stream gives none.
     for (unsigned i = 0; format && i < format->nb_streams; i++) {
@@ -162,10 +172,7 @@ int open_embedded_subtitles(SubtitleState* state, AVCodecContext* codec, AVForma
     state->canvas_width.store(width, std::memory_order_relaxed);
     state->canvas_height.store(height, std::memory_order_relaxed);
     // 4. The track becomes current.
-    ASS_Track* track = new_subtitle_track(state, codec);
-    if (track)
-        state->saved_scaled_border = track->ScaledBorderAndShadow;
-    state->sub_track.store(track, std::memory_order_release);
+    make_track_current(state, codec ? new_subtitle_track(state, codec) : nullptr);
     // 5.
     apply_sub_style(state);
     return 1;
