@@ -3,6 +3,7 @@
 // working on one state at once.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fontconfig/fontconfig.h>
 #include <string>
@@ -194,6 +195,28 @@ TEST(SubtitlesRender, draws_an_event_at_its_time_in_its_styles_colour_and_nothin
     EXPECT_EQ(subs.state->frame_width, 640);
     EXPECT_EQ(subtitles_render(subs.state, 3500, 640, 360, nullptr), nullptr);
     EXPECT_EQ(subtitles_render(subs.state, 2000, 0, 360, nullptr), nullptr);
+}
+
+TEST(SubtitlesRender, draws_chinese_text_in_the_default_simhei_style_white_with_a_black_outline)
+{
+    TestSubtitles subs;
+    add_external_file(subs.state, fixture_path("sub_gbk_one_line.srt").c_str());
+    ASSERT_NE(load_external_file(subs.state, 0), nullptr);
+    SpinGuard guard(&subs.state->subtitle_lock);
+    ASS_Image* images = subtitles_render(subs.state, 2000, 384, 288, nullptr);
+    ASSERT_NE(images, nullptr);
+    bool white = false, outline = false;
+    int glyph_width = 0;
+    for (ASS_Image* i = images; i; i = i->next) {
+        if (i->color == 0xFFFFFF00u) {
+            white = true;
+            glyph_width = std::max(glyph_width, i->w);
+        }
+        outline |= i->color == 0x00000000u;
+    }
+    EXPECT_TRUE(white);
+    EXPECT_TRUE(outline);
+    EXPECT_GE(glyph_width, 24) << "two CJK glyphs at size 16 are about 32 pixels wide";
 }
 
 TEST(SubtitlesRender, draws_again_after_a_close_cleared_the_attached_fonts)
