@@ -85,13 +85,28 @@ void draw_box(PlayerContext* ctx, OsdRect* out, OsdRect box, uint32_t overlay_pa
     }
 }
 
+// Pango takes only valid UTF-8; file names and metadata need not be, so
+// what is not becomes replacement characters instead of a refused text.
+void set_layout_text(PangoLayout* layout, const char* text, int32_t length)
+{
+    if (length < 0)
+        length = int32_t(strlen(text));
+    if (g_utf8_validate(text, length, nullptr)) {
+        pango_layout_set_text(layout, text, length);
+        return;
+    }
+    gchar* valid = g_utf8_make_valid(text, length);
+    pango_layout_set_text(layout, valid, -1);
+    g_free(valid);
+}
+
 void layout_text(Display* d, const char* text, int32_t length)
 {
     pango_layout_set_width(d->layout, -1);
     pango_layout_set_wrap(d->layout, PANGO_WRAP_WORD);
     pango_layout_set_alignment(d->layout, PANGO_ALIGN_LEFT);
     pango_layout_set_font_description(d->layout, d->current_font);
-    pango_layout_set_text(d->layout, text, length < 0 ? -1 : length);
+    set_layout_text(d->layout, text, length);
 }
 
 void set_source_colour(cairo_t* cr, uint32_t rgb)
@@ -248,7 +263,7 @@ void layout_wrapped(Display* d, const std::string& text, int32_t avail)
     pango_layout_set_width(d->layout, avail * PANGO_SCALE);
     pango_layout_set_wrap(d->layout, PANGO_WRAP_WORD);
     pango_layout_set_alignment(d->layout, PANGO_ALIGN_CENTER);
-    pango_layout_set_text(d->layout, text.data(), int(text.size()));
+    set_layout_text(d->layout, text.data(), int32_t(text.size()));
 }
 
 // Shortens a word that cannot fit on a line of avail pixels to the longest
@@ -325,7 +340,10 @@ void draw_notice(PlayerContext* ctx, OsdRect* out)
         font_switched = true;
     }
     int32_t avail = W - 16 > 1 ? W - 16 : 1;
-    layout_notice(d, std::string(text, length), avail);
+    // Made valid first: the layout's line offsets then index this text.
+    gchar* valid = g_utf8_make_valid(text, gssize(length));
+    layout_notice(d, valid, avail);
+    g_free(valid);
     PangoRectangle logical;
     pango_layout_get_pixel_extents(d->layout, nullptr, &logical);
     const int32_t tw = logical.width, th = logical.height;
