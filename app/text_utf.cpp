@@ -300,6 +300,9 @@ static long convert_lenient(const char* from, const char* to, const char* text, 
         in_left--;
         ++*rejected;
     }
+    // Stateful encodings may hold a last character back until told the end.
+    if (result == 0 && iconv(cd, nullptr, nullptr, &out_ptr, &out_left) == size_t(-1))
+        result = -1;
     iconv_close(cd);
     return result < 0 ? -1 : long(out_ptr - out);
 }
