@@ -68,6 +68,22 @@ TEST(ExternalFileList, ignores_a_path_equal_ignoring_case_and_grows_by_ten_spare
     EXPECT_FALSE(external_file_path(subs.state, 0, path, 4)) << "a buffer too small gets nothing";
 }
 
+TEST(ExternalFileList, the_eleventh_entry_of_a_full_list_of_ten_grows_it_to_21_places)
+{
+    TestSubtitles subs;
+    subs.state->external_files = static_cast<char(*)[EXTERNAL_PATH_BYTES]>(calloc(10, EXTERNAL_PATH_BYTES));
+    subs.state->external_capacity = 10;
+    for (int i = 0; i < 10; i++)
+        snprintf(subs.state->external_files[i], EXTERNAL_PATH_BYTES, "/films/%d.srt", i);
+    subs.state->external_count.store(10);
+    EXPECT_EQ(add_external_file(subs.state, "/films/10.srt"), 1);
+    EXPECT_EQ(subs.state->external_capacity, 21u);
+    EXPECT_EQ(subs.state->external_count.load(), 11u);
+    char path[EXTERNAL_PATH_BYTES];
+    ASSERT_TRUE(external_file_path(subs.state, 9, path, sizeof path));
+    EXPECT_STREQ(path, "/films/9.srt") << "entries survive the growth";
+}
+
 TEST(ExternalFileList, refuses_paths_longer_than_259_units_whole)
 {
     TestSubtitles subs;
@@ -129,6 +145,8 @@ TEST(LoadExternalFile, gives_events_their_file_times_and_makes_the_file_current)
     EXPECT_EQ(track->events[1].Start, 4000);
     EXPECT_EQ(track->events[1].Duration, 2500);
     EXPECT_EQ(subs.state->external_index.load(), 1);
+    for (int i = 0; i < track->n_events; i++)
+        EXPECT_EQ(track->events[i].ReadOrder, 0) << "SRT events carry no read order";
     EXPECT_EQ(track->n_styles, 2) << "libass's own Default plus the one style of the default block";
     EXPECT_STREQ(track->styles[track->n_styles - 1].FontName, "SimHei");
 }
