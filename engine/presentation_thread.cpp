@@ -269,7 +269,7 @@ static void feed_audio(PlayerContext* ctx, PassState* pass)
         }
         // 6.8
         audio_write(out, entry, next);
-        ctx->stats.audio_chunks_written.fetch_add(1, std::memory_order_relaxed);
+        ctx->stats.audio_chunks_written.fetch_add(1, std::memory_order_release);
         advance_read(slot);
     }
 }

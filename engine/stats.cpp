@@ -143,7 +143,7 @@ void engine_stats_presented(PlayerContext* ctx, int32_t time_ms, bool picture)
     EngineStats* s = &ctx->stats;
     uint32_t now = now_ms();
     if (picture) {
-        s->video_frames_presented.fetch_add(1, std::memory_order_relaxed);
+        s->video_frames_presented.fetch_add(1, std::memory_order_release);
         int64_t expected = -1;
         int64_t since_start = int64_t(uint32_t(now - s->start_wall_ms.load(std::memory_order_relaxed)));
         s->first_picture_ms.compare_exchange_strong(expected, since_start, std::memory_order_relaxed);

@@ -52,8 +52,9 @@ TEST(Playback, each_kind_of_item_plays_to_its_end)
         EXPECT_GE(pictures, c.min_pictures);
         EXPECT_LE(pictures, c.max_pictures);
         EXPECT_GE(ctx->stats.video_frames_presented.load(), c.min_pictures > 0 ? 1 : 0);
-        if (c.channels)
+        if (c.channels) {
             EXPECT_GT(ctx->stats.audio_chunks_written.load(), 30); // two seconds or more in chunks of two frames
+        }
     }
 }
 

@@ -1,0 +1,162 @@
+// The pure parts of opening and decoding: aspect text, subtitle files beside
+// a film, the BGRA conversion of pictures with transparency, the statistics
+// file. No engine threads run here.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/player_context.h"
+#include "decode/decode_paths.h"
+#include "engine/engine.h"
+#include "engine/stats.h"
+
+namespace {
+
+TEST(OpenItem, the_aspect_text_shows_the_display_ratio_its_approximation_and_the_sample_aspect)
+{
+    struct Case {
+        uint32_t width, height;
+        int sar_num, sar_den;
+        const char* text;
+    } cases[] = {
+        {1920, 1080, 1, 1, "16:9<1>"},
+        {720 * 64, 576 * 45, 64, 45, "16:9<1.422>"},
+        {640, 480, 1, 1, "4:3<1>"},
+        {720, 409, 1, 1, "720:409≈7:4<1>"},
+        {1000, 1000, 3, 2, "1:1<1.5>"},
+        {853, 480, 1, 1, "853:480≈16:9<1>"},
+    };
+    for (const Case& c : cases) {
+        char text[64];
+        format_aspect_text(text, sizeof text, c.width, c.height, c.sar_num, c.sar_den);
+        EXPECT_STREQ(text, c.text) << c.width << "x" << c.height;
+    }
+}
+
+TEST(OpenItem, hardware_decoding_is_never_chosen_yet)
+{
+    EXPECT_FALSE(hardware_decoding_eligible(nullptr, nullptr, nullptr));
+}
+
+struct TempDir {
+    std::string path;
+    TempDir()
+    {
+        char templ[] = "/tmp/mv-engine-XXXXXX";
+        path = mkdtemp(templ);
+    }
+    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
+    std::string touch(const char* name) const
+    {
+        std::string p = path + "/" + name;
+        std::ofstream(p) << "x";
+        return p;
+    }
+};
+
+void collect(void* user, const char* path)
+{
+    static_cast<std::vector<std::string>*>(user)->push_back(path);
+}
+
+// film.mkv finds film.srt and film.en.ass through both patterns, names that
+// only share a prefix through the second, and nothing that is not a
+// subtitle file.
+TEST(OpenItem, subtitle_files_beside_the_film_are_found_with_both_patterns)
+{
+    TempDir dir;
+    std::string film = dir.touch("film.mkv");
+    dir.touch("film.srt");
+    dir.touch("film.en.ASS");
+    dir.touch("film2.lrc");
+    dir.touch("film.txt");
+    dir.touch("other.srt");
+    std::vector<std::string> found;
+    int count = find_subtitle_files(film.c_str(), collect, &found);
+    EXPECT_EQ(count, int(found.size()));
+    auto times = [&](const char* name) {
+        return std::count(found.begin(), found.end(), dir.path + "/" + name);
+    };
+    EXPECT_EQ(times("film.srt"), 2);
+    EXPECT_EQ(times("film.en.ASS"), 2);
+    EXPECT_EQ(times("film2.lrc"), 1);
+    EXPECT_EQ(times("film.txt"), 0);
+    EXPECT_EQ(times("other.srt"), 0);
+}
+
+TEST(OpenItem, a_film_in_a_missing_folder_finds_no_subtitles)
+{
+    std::vector<std::string> found;
+    EXPECT_EQ(find_subtitle_files("/nonexistent/folder/film.mkv", collect, &found), 0);
+    EXPECT_TRUE(found.empty());
+}
+
+TEST(Decoding, rgba_becomes_premultiplied_bgra)
+{
+    struct Case {
+        uint8_t in[4], out[4];
+    } cases[] = {
+        {{255, 0, 0, 255}, {0, 0, 255, 255}},
+        {{10, 20, 30, 0}, {0, 0, 0, 0}}, // fully transparent: black
+        {{255, 128, 0, 127}, {0, 64, 127, 127}},
+        {{200, 100, 50, 254}, {49, 99, 199, 254}},
+    };
+    for (const Case& c : cases) {
+        uint8_t pixel[8] = {c.in[0], c.in[1], c.in[2], c.in[3], 1, 2, 3, 4};
+        rgba_to_premultiplied_bgra(pixel, 4); // only the first pixel
+        EXPECT_EQ(std::vector<uint8_t>(pixel, pixel + 4), std::vector<uint8_t>(c.out, c.out + 4));
+        EXPECT_EQ(pixel[4], 1);
+    }
+}
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+TEST(Statistics, the_json_file_holds_items_counts_offsets_and_seeks)
+{
+    PlayerContext* ctx = player_context_new();
+    player_setup(ctx);
+    engine_stats_reset(ctx);
+    engine_stats_begin_item(ctx, "/media/a \"quoted\" film.mkv");
+    engine_stats_begin_item(ctx, "/media/second.mp4");
+    ctx->stats.video_frames_decoded.store(10);
+    ctx->stats.video_frames_presented.store(9);
+    ctx->stats.video_frames_dropped.store(1);
+    for (int32_t offset : {-10, 10, 20, 30})
+        engine_stats_av_offset(ctx, offset);
+    engine_stats_seek_done(ctx, 5000, SEEK_BY_USER, 1);
+    StatsOffsets o = engine_stats_offsets(ctx);
+    EXPECT_EQ(o.count, 4);
+    EXPECT_DOUBLE_EQ(o.mean_ms, 12.5);
+    EXPECT_EQ(o.p95_ms, 30);
+    EXPECT_EQ(o.max_ms, 30);
+
+    std::string path = "/tmp/mv-engine-stats-" + std::to_string(getpid()) + ".json";
+    ASSERT_TRUE(engine_stats_write_json(ctx, path.c_str(), "quit"));
+    std::string json = read_file(path);
+    unlink(path.c_str());
+    EXPECT_NE(json.find("\"path\":\"/media/a \\\"quoted\\\" film.mkv\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"opened\":false"), std::string::npos);
+    EXPECT_NE(json.find("\"subtitle\":{\"source\":\"none\""), std::string::npos);
+    EXPECT_NE(json.find("\"video_frames_presented\":9"), std::string::npos);
+    EXPECT_NE(json.find("\"av_offset_ms\":{\"mean\":12.50,\"p95\":30,\"max\":30"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"seeks\":[{\"target_ms\":5000,\"first_frame_ms\":-1"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"exit_reason\":\"quit\""), std::string::npos);
+    EXPECT_FALSE(engine_stats_write_json(ctx, "/nonexistent/dir/stats.json", "quit"));
+    free(ctx->stats.items);
+    player_context_free(ctx);
+}
+
+} // namespace
