@@ -42,6 +42,7 @@ void player_context_free(PlayerContext* ctx)
 {
     if (!ctx)
         return;
+    audio_release(&ctx->audio);
     for (StreamSlot& slot : ctx->slots) {
         for (FrameEntry& e : slot.frames) {
             av_frame_free(&e.frame);
