@@ -14,20 +14,6 @@ extern "C" {
 #include "app/player_context.h"
 #include "decode/decode_paths.h"
 
-static bool send_once(StreamSlot* slot, PacketProgress* progress, PacketNode* node)
-{
-    if (progress->sent)
-        return true;
-    AVPacket* packet = node->packet->data ? node->packet : nullptr;
-    int ret = avcodec_send_packet(slot->codec, packet);
-    if (ret == AVERROR(EAGAIN))
-        return true;
-    progress->sent = 1;
-    progress->frames_out = 0;
-    progress->next_ts = node->packet->pts;
-    return ret >= 0 || ret == AVERROR_EOF;
-}
-
 // Each frame of a packet carries its own time: when the decoder gives a
 // later frame of the same packet no timestamp of its own (or repeats the
 // previous one), the time follows from the samples before it.
@@ -131,7 +117,7 @@ DecodeOutcome decode_audio(PlayerContext* ctx, DecoderState* state, StreamSlot* 
     PacketProgress* progress = &state->progress[SLOT_AUDIO];
     uint32_t w = slot->frames_write.load(std::memory_order_relaxed);
     FrameEntry* entry = &slot->frames[w & FRAME_RING_MASK];
-    if (!send_once(slot, progress, node))
+    if (!send_packet_once(slot, progress, node))
         return DECODE_NEXT_PACKET;
     if (avcodec_receive_frame(slot->codec, entry->frame) < 0)
         return DECODE_NEXT_PACKET; // needs more input, an error, or fully drained

@@ -38,6 +38,10 @@ DecodeOutcome decode_video(PlayerContext* ctx, DecoderState* state, StreamSlot* 
 DecodeOutcome decode_audio(PlayerContext* ctx, DecoderState* state, StreamSlot* slot, PacketNode* node);
 DecodeOutcome decode_subtitle(PlayerContext* ctx, DecoderState* state, StreamSlot* slot, PacketNode* node);
 
+// Hands the packet (for an end marker: the drain request) to the decoder
+// once. False when the decoder refused it for good; a decoder that first
+// wants its output taken gets the packet on a later call.
+bool send_packet_once(StreamSlot* slot, PacketProgress* progress, PacketNode* node);
 // Media milliseconds of a stream timestamp (64-bit, truncating), relative
 // to the item's start offset.
 int32_t frame_time_ms(PlayerContext* ctx, const AVStream* stream, int64_t ts);

@@ -8,20 +8,6 @@ extern "C" {
 #include "app/player_context.h"
 #include "decode/decode_paths.h"
 
-// Hands the packet (or, for an end marker, the drain request) to the decoder
-// once. Returns false when the decoder refused it for good.
-static bool send_once(StreamSlot* slot, PacketProgress* progress, PacketNode* node)
-{
-    if (progress->sent)
-        return true;
-    AVPacket* packet = node->packet->data ? node->packet : nullptr;
-    int ret = avcodec_send_packet(slot->codec, packet);
-    if (ret == AVERROR(EAGAIN))
-        return true; // output waits first; sent on the next step
-    progress->sent = 1;
-    return ret >= 0 || ret == AVERROR_EOF;
-}
-
 // A picture's timestamp; pictures without one follow the previous picture
 // by one frame period, so a stream without timestamps still plays in order.
 static int64_t picture_timestamp(DecoderState* state, const AVFrame* frame, const AVStream* stream)
@@ -61,7 +47,7 @@ DecodeOutcome decode_video(PlayerContext* ctx, DecoderState* state, StreamSlot* 
         // Held around each decoding call: frame release and GPU presentation
         // wait for it.
         SpinGuard guard(&ctx->video_decode_lock);
-        if (!send_once(slot, progress, node))
+        if (!send_packet_once(slot, progress, node))
             return DECODE_NEXT_PACKET; // a broken packet loses the rest of itself
         ret = avcodec_receive_frame(slot->codec, entry->frame);
     }

@@ -11,12 +11,26 @@ extern "C" {
 
 #include "app/player_context.h"
 #include "decode/decode_paths.h"
+#include "engine/engine.h"
 #include "engine/timing.h"
 
 int32_t frame_time_ms(PlayerContext* ctx, const AVStream* stream, int64_t ts)
 {
-    int64_t ms = int64_t(stream->time_base.num) * 1000 * ts / stream->time_base.den;
-    return int32_t(ms - ctx->start_offset_ms.load(std::memory_order_relaxed));
+    return stream_to_media_ms(ctx, stream, ts);
+}
+
+bool send_packet_once(StreamSlot* slot, PacketProgress* progress, PacketNode* node)
+{
+    if (progress->sent)
+        return true;
+    AVPacket* packet = node->packet->data ? node->packet : nullptr;
+    int ret = avcodec_send_packet(slot->codec, packet);
+    if (ret == AVERROR(EAGAIN))
+        return true;
+    progress->sent = 1;
+    progress->frames_out = 0;
+    progress->next_ts = node->packet->pts;
+    return ret >= 0 || ret == AVERROR_EOF;
 }
 
 void rgba_to_premultiplied_bgra(uint8_t* p, int64_t bytes)

@@ -290,6 +290,8 @@ static int64_t stream_duration(PlayerContext* ctx, const AVStream* s)
 static bool redo_seek(PlayerContext* ctx, DemuxState* st)
 {
     const AVStream* s = st->seek_stream;
+    if (s->time_base.num <= 0)
+        return false;
     int64_t d = int64_t(s->time_base.den) * 1000 / (int64_t(s->time_base.num) * 1000);
     if (st->backward) {
         int64_t start = s->start_time > 0 && s->start_time != AV_NOPTS_VALUE ? s->start_time : 0;

@@ -44,6 +44,10 @@ int find_subtitle_files(const char* media_path, void (*found)(void* user, const 
 void demux_loop(PlayerContext* ctx);
 void close_subtitle_stream(PlayerContext* ctx);
 
-// Media time conversions with the item's start offset (64-bit, truncating).
+// ts x num x 1000 / den in 64-bit arithmetic, truncating; a product that
+// would overflow (a broken timestamp) saturates instead.
+int64_t timestamp_to_ms(int64_t ts, int num, int den);
+// Media time conversions with the item's start offset (64-bit, truncating);
+// results outside the 32-bit range saturate.
 int32_t stream_to_media_ms(const PlayerContext* ctx, const AVStream* stream, int64_t ts);
 int64_t media_ms_to_stream(const PlayerContext* ctx, const AVStream* stream, int64_t ms);

@@ -4,6 +4,7 @@
 #include <fnmatch.h>
 #include <iconv.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,16 +29,36 @@ extern "C" {
 constexpr int ATTACHED_PICTURE = AV_DISPOSITION_ATTACHED_PIC; // 0x400
 constexpr int DEFAULT_OR_FORCED = AV_DISPOSITION_DEFAULT | AV_DISPOSITION_FORCED;
 
+int64_t timestamp_to_ms(int64_t ts, int num, int den)
+{
+    int64_t product;
+    if (den <= 0)
+        return 0;
+    if (__builtin_mul_overflow(ts, int64_t(num) * 1000, &product))
+        return (ts < 0) == (num < 0) ? INT64_MAX / den : INT64_MIN / den;
+    return product / den;
+}
+
 int32_t stream_to_media_ms(const PlayerContext* ctx, const AVStream* stream, int64_t ts)
 {
-    int64_t ms = ts * stream->time_base.num * 1000 / stream->time_base.den;
-    return int32_t(ms - ctx->start_offset_ms.load(std::memory_order_relaxed));
+    int64_t ms = timestamp_to_ms(ts, stream->time_base.num, stream->time_base.den);
+    int64_t offset = ctx->start_offset_ms.load(std::memory_order_relaxed);
+    // Saturating: a timestamp far outside the item stays far outside it.
+    if (ms < INT32_MIN + offset)
+        return INT32_MIN;
+    ms -= offset;
+    return ms > INT32_MAX ? INT32_MAX : int32_t(ms);
 }
 
 int64_t media_ms_to_stream(const PlayerContext* ctx, const AVStream* stream, int64_t ms)
 {
-    return (ctx->start_offset_ms.load(std::memory_order_relaxed) + ms) * stream->time_base.den /
-           (int64_t(stream->time_base.num) * 1000);
+    int64_t product;
+    if (stream->time_base.num <= 0)
+        return 0;
+    if (__builtin_mul_overflow(ctx->start_offset_ms.load(std::memory_order_relaxed) + ms,
+                               int64_t(stream->time_base.den), &product))
+        return ms < 0 ? INT64_MIN / 2 : INT64_MAX / 2;
+    return product / (int64_t(stream->time_base.num) * 1000);
 }
 
 bool hardware_decoding_eligible(PlayerContext* ctx, const AVStream* stream, const AVCodec* decoder)
@@ -351,7 +372,7 @@ static void finish_open(PlayerContext* ctx, AVFormatContext* format)
             continue;
         const AVStream* s = format->streams[index];
         int64_t start = s->start_time > 0 && s->start_time != AV_NOPTS_VALUE ? s->start_time : 0;
-        int64_t ms = start * s->time_base.num * 1000 / s->time_base.den;
+        int64_t ms = timestamp_to_ms(start, s->time_base.num, s->time_base.den);
         if (kind == SLOT_VIDEO)
             video_start = ms;
         if (ms < offset)
@@ -380,10 +401,10 @@ static void finish_open(PlayerContext* ctx, AVFormatContext* format)
         const AVChapter* ch = format->chapters[c];
         Chapter* record = &ctx->chapters[c];
         memset(record, 0, sizeof *record);
-        int64_t start = ch->start * ch->time_base.num * 1000 / ch->time_base.den;
-        int64_t end = ch->end * ch->time_base.num * 1000 / ch->time_base.den;
-        record->start_ms = int32_t(start - offset);
-        record->end_ms = int32_t(end - offset);
+        int64_t start = timestamp_to_ms(ch->start, ch->time_base.num, ch->time_base.den) - offset;
+        int64_t end = timestamp_to_ms(ch->end, ch->time_base.num, ch->time_base.den) - offset;
+        record->start_ms = int32_t(std::clamp<int64_t>(start, INT32_MIN, INT32_MAX));
+        record->end_ms = int32_t(std::clamp<int64_t>(end, INT32_MIN, INT32_MAX));
         if (const char* title = title_from_metadata(ch->metadata))
             utf8_copy_units(record->title, sizeof record->title, title, strlen(title), 31);
     }

@@ -128,33 +128,52 @@ static bool step_skips(PlayerContext* ctx, StreamSlot* slot, int32_t e, bool* sk
     return demuxer_at_end(ctx);
 }
 
+enum Look { LOOK_DISCARD, LOOK_WAIT, LOOK_USE };
+
+// The first look at the entry at frames_read (steps 5.1-5.2, 6.1-6.2): it is
+// discarded while a seek is under way, and while stepping when it is late
+// and the next entry is due too; a step waits for more frames unless the
+// demuxer is at its end. The entry that ends a step (ends_step: a picture,
+// or sound without video) stops playback and sets the clock to its time.
+// *e is the entry's distance to the clock.
+static Look first_look(PlayerContext* ctx, StreamSlot* slot, const FrameEntry* entry, bool ends_step, int32_t* e)
+{
+    if (ctx->seek_target_ms.load(std::memory_order_relaxed) >= 0)
+        return LOOK_DISCARD;
+    // In 64 bits: a broken timestamp far from the clock must not wrap around.
+    int64_t distance = int64_t(entry->time_ms) - ctx->clock_ms.load(std::memory_order_relaxed);
+    *e = int32_t(distance < INT32_MIN ? INT32_MIN : distance > INT32_MAX ? INT32_MAX : distance);
+    if (ctx->step_frame.load(std::memory_order_relaxed) != 1)
+        return LOOK_USE;
+    bool skip;
+    if (!step_skips(ctx, slot, *e, &skip))
+        return LOOK_WAIT;
+    if (skip)
+        return LOOK_DISCARD;
+    if (ends_step) {
+        ctx->playing.store(0, std::memory_order_relaxed);
+        ctx->step_frame.store(0, std::memory_order_relaxed);
+        ctx->clock_ms.store(entry->time_ms, std::memory_order_relaxed);
+        *e = 0;
+    }
+    return LOOK_USE;
+}
+
 // Step 5.
 static void take_video(PlayerContext* ctx, PassState* pass)
 {
     StreamSlot* slot = &ctx->slots[SLOT_VIDEO];
     while (slot->frames_read.load(std::memory_order_relaxed) != slot->frames_write.load(std::memory_order_acquire)) {
         FrameEntry* entry = &slot->frames[slot->frames_read.load(std::memory_order_relaxed)];
-        // 5.1 A seek is under way: the picture on screen stays.
-        if (ctx->seek_target_ms.load(std::memory_order_relaxed) >= 0) {
+        // 5.1, 5.2: a discarded picture leaves the one on screen in place.
+        int32_t e = 0;
+        Look look = first_look(ctx, slot, entry, true, &e);
+        if (look == LOOK_WAIT)
+            return;
+        if (look == LOOK_DISCARD) {
             frame_take_swap(slot);
             advance_read(slot);
             continue;
-        }
-        int32_t e = entry->time_ms - ctx->clock_ms.load(std::memory_order_relaxed);
-        // 5.2
-        if (ctx->step_frame.load(std::memory_order_relaxed) == 1) {
-            bool skip;
-            if (!step_skips(ctx, slot, e, &skip))
-                return;
-            if (skip) {
-                frame_take_swap(slot);
-                advance_read(slot);
-                continue;
-            }
-            ctx->playing.store(0, std::memory_order_relaxed);
-            ctx->step_frame.store(0, std::memory_order_relaxed);
-            ctx->clock_ms.store(entry->time_ms, std::memory_order_relaxed);
-            e = 0;
         }
         // 5.3, 5.4
         ctx->frame_taken.store(1, std::memory_order_relaxed);
@@ -215,27 +234,14 @@ static void feed_audio(PlayerContext* ctx, PassState* pass)
     bool video = has_stream(ctx, SLOT_VIDEO);
     while (slot->frames_read.load(std::memory_order_relaxed) != slot->frames_write.load(std::memory_order_acquire)) {
         FrameEntry* entry = &slot->frames[slot->frames_read.load(std::memory_order_relaxed)];
-        // 6.1
-        if (ctx->seek_target_ms.load(std::memory_order_relaxed) >= 0) {
+        // 6.1, 6.2
+        int32_t e = 0;
+        Look look = first_look(ctx, slot, entry, !video, &e);
+        if (look == LOOK_WAIT)
+            return;
+        if (look == LOOK_DISCARD) {
             advance_read(slot);
             continue;
-        }
-        int32_t e = entry->time_ms - ctx->clock_ms.load(std::memory_order_relaxed);
-        // 6.2
-        if (ctx->step_frame.load(std::memory_order_relaxed) == 1) {
-            bool skip;
-            if (!step_skips(ctx, slot, e, &skip))
-                return;
-            if (skip) {
-                advance_read(slot);
-                continue;
-            }
-            if (!video) {
-                ctx->playing.store(0, std::memory_order_relaxed);
-                ctx->step_frame.store(0, std::memory_order_relaxed);
-                ctx->clock_ms.store(entry->time_ms, std::memory_order_relaxed);
-                e = 0;
-            }
         }
         // 6.3
         ctx->frame_taken.store(1, std::memory_order_relaxed);

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 extern "C" {
@@ -59,8 +60,9 @@ struct TestWindow {
 
 inline TestWindow& window()
 {
-    static TestWindow w;
-    return w;
+    // Never destroyed: its thread waits on it until the process ends.
+    static TestWindow* w = new TestWindow;
+    return *w;
 }
 
 inline intptr_t handle(TestWindow* w, const Message& m)
@@ -139,6 +141,18 @@ inline void on_window(std::function<void()> fn)
     done.get();
 }
 
+// The engine threads run until the process ends and are never joined, so
+// the test program must not run static destructors under them: once the
+// tests are done it ends at once with their result.
+struct EndWithEngine : ::testing::Environment {
+    void TearDown() override
+    {
+        fflush(stdout);
+        fflush(stderr);
+        _exit(::testing::UnitTest::GetInstance()->Passed() ? 0 : 1);
+    }
+};
+
 inline PlayerContext* engine()
 {
     static PlayerContext* ctx = [] {
@@ -149,6 +163,7 @@ inline PlayerContext* engine()
         std::thread(run_window, &w).detach();
         window_bridge_install(&w.loop);
         set_notice_hook(record_notice);
+        ::testing::AddGlobalTestEnvironment(new EndWithEngine);
         audio_select_backend("null");
         player_init(c);
         c->stats.start_wall_ms.store(now_ms());

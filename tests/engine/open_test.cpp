@@ -40,6 +40,25 @@ TEST(OpenItem, the_aspect_text_shows_the_display_ratio_its_approximation_and_the
     }
 }
 
+TEST(OpenItem, timestamps_become_milliseconds_and_broken_ones_saturate)
+{
+    struct Case {
+        int64_t ts;
+        int num, den;
+        int64_t ms;
+    } cases[] = {
+        {90000, 1, 90000, 1000},
+        {-4500, 1, 90000, -50},
+        {1, 1001, 30000, 33},
+        {1500000000, 1, 1000000000, 1500},
+        {INT64_MAX / 2, 1, 90000, INT64_MAX / 90000},
+        {INT64_MIN / 2, 1, 90000, INT64_MIN / 90000},
+        {123, 1, 0, 0},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(timestamp_to_ms(c.ts, c.num, c.den), c.ms) << c.ts << " " << c.num << "/" << c.den;
+}
+
 TEST(OpenItem, hardware_decoding_is_never_chosen_yet)
 {
     EXPECT_FALSE(hardware_decoding_eligible(nullptr, nullptr, nullptr));
