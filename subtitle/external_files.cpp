@@ -267,7 +267,8 @@ ASS_Track* parse_subtitle_memory(SubtitleState* state, const char* text, int32_t
 // room for the conversions after it. Returns the byte count, or -1.
 static int64_t read_subtitle_file(const char* path, uint8_t** bytes_out)
 {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    // Non-blocking: opening a named pipe must not wait for a writer.
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return -1;
     struct stat st;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -29,6 +30,15 @@ std::string write_temp_file(const char* name, const std::string& bytes)
 }
 
 namespace {
+
+// A named pipe nobody writes to: opening it for reading would wait forever.
+std::string named_pipe(const char* name)
+{
+    std::string path = write_temp_file(name, "");
+    unlink(path.c_str());
+    EXPECT_EQ(mkfifo(path.c_str(), 0600), 0);
+    return path;
+}
 
 ASS_Track* load_path(TestSubtitles& subs, const std::string& path)
 {
@@ -167,6 +177,7 @@ TEST(LoadExternalFile, refuses_bad_indices_missing_short_and_unrecognised_files_
         write_temp_file("playlist.srt", "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\nfile:///etc/hostname\n"
                                         "#EXT-X-ENDLIST\n"),
         write_temp_file("concat.srt", "ffconcat version 1.0\nfile /etc/hostname\n"),
+        named_pipe("pipe.srt"),
     };
     for (const std::string& path : refused) {
         SCOPED_TRACE(path);
