@@ -16,6 +16,7 @@ extern "C" {
 
 #include "app/main_window.h"
 #include "app/text_utf.h"
+#include "render/frame_buffer.h"
 #include "platform/platform.h"
 #include "subtitle/subtitle.h"
 
@@ -43,6 +44,7 @@ void player_context_free(PlayerContext* ctx)
     if (!ctx)
         return;
     audio_release(&ctx->audio);
+    display_free(&ctx->display);
     for (StreamSlot& slot : ctx->slots) {
         for (FrameEntry& e : slot.frames) {
             av_frame_free(&e.frame);
