@@ -221,6 +221,9 @@ void* platform_window_open(PlatformProcedure procedure, void* user)
     // Wayland desktops run the player through XWayland: the picture blit,
     // positioning and hot keys need X11.
     gdk_set_allowed_backends("x11");
+    // GTK's own OpenGL is never used here (the picture goes through the blit),
+    // and probing it loads a software renderer of some 50 MB at every start.
+    setenv("GDK_GL", "disable", 0);
     if (!gtk_init_check(nullptr, nullptr)) {
         const char* name = getenv("DISPLAY");
         if (name && !*name)
