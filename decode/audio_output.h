@@ -44,9 +44,11 @@ struct AudioOutput {
     std::atomic<uint32_t> volume;     // 0..300
     int32_t audio_channels;           // output channels, 1..6
     int32_t audio_rate;               // output rate, Hz
-    int32_t audio_sample_format;      // what the resampler was made for (decoder thread)
-    int32_t audio_in_channels;        // 0 forces a new resampler
-    int32_t audio_in_rate;
+    // What the resampler was made for: the decoder thread writes them, the
+    // audio information line reads them.
+    std::atomic<int32_t> audio_sample_format;
+    std::atomic<int32_t> audio_in_channels; // 0 forces a new resampler
+    std::atomic<int32_t> audio_in_rate;
     int32_t audio_chunk_bytes; // 25 ms of output
     // For the A/V statistics, written by the device thread with each buffer
     // heard: the media time the listener hears at heard_wall_ms (the end of

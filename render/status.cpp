@@ -197,8 +197,9 @@ int format_audio_info(PlayerContext* ctx, char* out, int out_size)
     int length = snprintf(out, size_t(out_size),
                           "%d [ %d:%02d:%02d.%03d%s / %d:%02d:%02d.%03d ] %d声道  %s  %dHz  %d/%d/%s", v, p / 3600000,
                           p % 3600000 / 60000, p % 60000 / 1000, p % 1000, ctx->start_offset_text, dur / 3600000,
-                          dur % 3600000 / 60000, dur % 60000 / 1000, dur % 1000, ctx->audio.audio_in_channels,
-                          sample_format_name(ctx->audio.audio_sample_format), ctx->audio.audio_in_rate, int(item),
+                          dur % 3600000 / 60000, dur % 60000 / 1000, dur % 1000, ctx->audio.audio_in_channels.load(std::memory_order_relaxed),
+                          sample_format_name(ctx->audio.audio_sample_format.load(std::memory_order_relaxed)),
+                          ctx->audio.audio_in_rate.load(std::memory_order_relaxed), int(item),
                           int(items), ctx->media_path);
     if (length < 0)
         length = 0;
