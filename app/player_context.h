@@ -136,6 +136,10 @@ struct PlayerContext {
 
     // Playback statistics (engine threads count; read at exit for --stats).
     EngineStats stats;
+    // Non-zero while the media thread rewrites the item's description texts
+    // (display_name, title, aspect and start-offset texts, chapters): the
+    // presentation thread draws nothing meanwhile (engine/engine.h).
+    std::atomic<int32_t> presentation_hold;
 };
 
 // Fills in every default, creates the OSD libass objects and quietens

@@ -165,6 +165,7 @@ static void switch_audio(PlayerContext* ctx, AVStream* stream, int32_t ordinal)
     if (open_slot(ctx, SLOT_AUDIO, ordinal, AVMEDIA_TYPE_AUDIO) &&
         !audio_open(&ctx->audio, ctx->slots[SLOT_AUDIO].codec))
         close_slot(ctx, SLOT_AUDIO); // no device for it: play on without sound
+    ctx->stats.audio_reset_wall_ms.store(now_ms(), std::memory_order_release);
 }
 
 static void switch_subtitle(PlayerContext* ctx, AVStream* stream, int32_t ordinal)
@@ -217,12 +218,15 @@ static void handle_track_switch(PlayerContext* ctx)
     int32_t request = ctx->track_switch_request.load(std::memory_order_relaxed);
     if (request < 0)
         return;
+    // The aspect text and the track ticks change: nothing is drawn meanwhile.
+    hold_presentation(ctx);
     if (request >= 3021)
         close_subtitle_stream(ctx);
     else if (request >= 2020)
         switch_external(ctx, request - 2020);
     else
         switch_stream(ctx, request - 1019);
+    release_presentation(ctx);
     // A request written meanwhile stays for the next pass.
     ctx->track_switch_request.compare_exchange_strong(request, -1, std::memory_order_relaxed);
 }
@@ -367,6 +371,7 @@ static void finish_seek(PlayerContext* ctx, DemuxState* st, int32_t target, int3
     reset_subtitles_for_seek(&ctx->subtitles);
     audio_reset(&ctx->audio);
     ctx->audio.audio_clock_ms.store(0, std::memory_order_relaxed);
+    ctx->stats.audio_reset_wall_ms.store(now_ms(), std::memory_order_release);
     bool playing = ctx->playing.load(std::memory_order_relaxed) != 0;
     ctx->step_frame.store(playing ? 0 : 1, std::memory_order_relaxed);
     ctx->clock_ms.store(playing ? landing - 30 : landing, std::memory_order_relaxed);

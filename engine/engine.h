@@ -37,6 +37,13 @@ void format_aspect_text(char* out, size_t out_size, uint32_t display_width, uint
 // handed to found(). Returns how many were found.
 int find_subtitle_files(const char* media_path, void (*found)(void* user, const char* path), void* user);
 
+// The item's description texts are plain text that frame presentation reads
+// while it draws. The media thread holds presentation while it rewrites them:
+// the hold returns once no drawing pass that could have missed it is still
+// running, and drawing resumes (with what was asked meanwhile) at the release.
+void hold_presentation(PlayerContext* ctx);
+void release_presentation(PlayerContext* ctx);
+
 // ---- the demux loop (media thread) ----
 
 // Runs until a new item is requested or the item has ended as a still

@@ -40,7 +40,11 @@ static int32_t open_first_playable(PlayerContext* ctx, int32_t requested)
     bool wrap = ctx->quit_at_end.load(std::memory_order_relaxed) == 0;
     int32_t i = requested;
     do {
-        if (window_send(MSG_PLAYLIST, PLAYLIST_GET_PATH, i) != 0 && open_item(ctx, i))
+        // The path, the name and the item's texts change: nothing is drawn meanwhile.
+        hold_presentation(ctx);
+        bool opened = window_send(MSG_PLAYLIST, PLAYLIST_GET_PATH, i) != 0 && open_item(ctx, i);
+        release_presentation(ctx);
+        if (opened)
             return i;
         // A newer request replaces this one; the next pass takes it.
         if (ctx->open_index.load(std::memory_order_acquire) >= 0)
@@ -103,7 +107,9 @@ void media_thread(PlayerContext* ctx)
         int32_t requested = take_request(ctx);
         // 2. Stop.
         if (uint32_t(requested) >= ctx->item_count.load(std::memory_order_relaxed)) {
+            hold_presentation(ctx);
             close_item(ctx);
+            release_presentation(ctx);
             request_redraw(ctx);
             go_idle(ctx);
             continue;
@@ -114,7 +120,9 @@ void media_thread(PlayerContext* ctx)
             continue;
         if (opened < 0) {
             ctx->current_item.store(uint32_t(requested), std::memory_order_relaxed);
+            hold_presentation(ctx);
             close_item(ctx);
+            release_presentation(ctx);
             show_notice(ctx, " 无法播放 %d / %u - %s ", requested + 1,
                         ctx->item_count.load(std::memory_order_relaxed), ctx->display_name);
             if (ctx->quit_at_end.load(std::memory_order_relaxed))

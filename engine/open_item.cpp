@@ -21,6 +21,7 @@ extern "C" {
 #include "app/text_utf.h"
 #include "app/window_bridge.h"
 #include "engine/engine.h"
+#include "engine/timing.h"
 #include "platform/platform.h"
 #include "subtitle/subtitle.h"
 #include "ui/messages.h"
@@ -328,6 +329,7 @@ static int open_streams(PlayerContext* ctx)
             result = 1;
         else
             close_slot(ctx, SLOT_AUDIO);
+        ctx->stats.audio_reset_wall_ms.store(now_ms(), std::memory_order_release);
     }
     return result;
 }

@@ -20,7 +20,6 @@ struct PassState {
     uint32_t now;
     bool new_picture;     // a picture was taken to be shown
     int32_t picture_ms;   // its media time
-    uint32_t seek_wall_ms; // when a seek or an item change was last seen (stale sound reports)
 };
 
 static bool has_stream(PlayerContext* ctx, int kind)
@@ -77,7 +76,7 @@ static void advance_clock(PlayerContext* ctx, PassState* pass)
     if (ctx->playing.load(std::memory_order_relaxed) == 1 && ctx->frame_taken.load(std::memory_order_relaxed) == 1)
         ctx->clock_ms.fetch_add(int32_t(elapsed), std::memory_order_relaxed);
     ctx->due_wall_ms.store(int32_t(pass->now), std::memory_order_relaxed);
-    ctx->clock_wall_ms.store(pass->now, std::memory_order_release);
+    ctx->clock_wall_ms.store(pass->now, std::memory_order_seq_cst); // release; ordered with the hold
     ctx->frame_taken.store(0, std::memory_order_relaxed);
 }
 
@@ -281,8 +280,9 @@ static void feed_audio(PlayerContext* ctx, PassState* pass)
 }
 
 // The A/V figure: the media time the listener hears now, from the device's
-// last report, minus the time of the picture just shown. Reports older than
-// the last seek or item change, or too old to extrapolate, are not used.
+// last report, minus the time of the picture just shown. Reports made before
+// the device was last reset (they may carry times from before a seek or of
+// the previous item), or too old to extrapolate, are not used.
 static void measure_av_offset(PlayerContext* ctx, PassState* pass)
 {
     if (!has_stream(ctx, SLOT_AUDIO) || ctx->playing.load(std::memory_order_relaxed) != 1)
@@ -291,14 +291,35 @@ static void measure_av_offset(PlayerContext* ctx, PassState* pass)
     uint32_t heard_wall = out->heard_wall_ms.load(std::memory_order_acquire);
     int32_t heard_time = out->heard_time_ms.load(std::memory_order_relaxed);
     uint32_t now = now_ms();
-    if (heard_wall == 0 || int32_t(heard_wall - pass->seek_wall_ms) <= 0 || now - heard_wall > 250)
+    uint32_t reset_wall = ctx->stats.audio_reset_wall_ms.load(std::memory_order_acquire);
+    if (heard_wall == 0 || int32_t(heard_wall - reset_wall) <= 0 || now - heard_wall > 250)
         return;
     engine_stats_av_offset(ctx, heard_time + int32_t(now - heard_wall) - pass->picture_ms);
+}
+
+void hold_presentation(PlayerContext* ctx)
+{
+    ctx->presentation_hold.store(1, std::memory_order_seq_cst);
+    // The pass that was running may not have seen the hold; the one after it
+    // has. Two new passes (each writes clock_wall_ms first) mean that the
+    // first has finished drawing, and its reads happen before what follows.
+    for (int passes = 0; passes < 2; passes++) {
+        uint32_t seen = ctx->clock_wall_ms.load(std::memory_order_seq_cst);
+        while (ctx->clock_wall_ms.load(std::memory_order_seq_cst) == seen)
+            delay_100ns(SLEEP_1MS);
+    }
+}
+
+void release_presentation(PlayerContext* ctx)
+{
+    ctx->presentation_hold.store(0, std::memory_order_release);
 }
 
 // Step 7. Returns whether a picture was drawn (the next pass then starts at once).
 static bool draw(PlayerContext* ctx, PassState* pass)
 {
+    if (ctx->presentation_hold.load(std::memory_order_seq_cst) != 0)
+        return false; // what is asked for is drawn after the release
     if (ctx->copy_request.load(std::memory_order_relaxed) == 0 && ctx->redraw_pending.load(std::memory_order_relaxed) == 0)
         return false;
     ctx->redraw_pending.store(0, std::memory_order_relaxed);
@@ -328,8 +349,6 @@ void presentation_thread(PlayerContext* ctx)
         pass.new_picture = false;
         advance_clock(ctx, &pass);
         correct_clock(ctx, &pass);
-        if (ctx->seek_target_ms.load(std::memory_order_relaxed) >= 0)
-            pass.seek_wall_ms = pass.now;
         take_video(ctx, &pass);
         feed_audio(ctx, &pass);
         if (draw(ctx, &pass))

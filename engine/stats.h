@@ -66,6 +66,9 @@ struct EngineStats {
     std::atomic<uint32_t> seek_request_wall_ms; // 0: none noted
     std::atomic<int32_t> seek_origin;           // origin of the next seek the engine writes itself
     std::atomic<int32_t> open_seek;             // index of the seek awaiting its first frame, -1 none
+    // now_ms() just after the media thread last reset or reopened the sound
+    // device: reports heard before it are not used for the A/V figures.
+    std::atomic<uint32_t> audio_reset_wall_ms;
 };
 
 void engine_stats_reset(PlayerContext* ctx);

@@ -147,9 +147,11 @@ inline void on_window(std::function<void()> fn)
 struct EndWithEngine : ::testing::Environment {
     void TearDown() override
     {
+        const ::testing::UnitTest* unit = ::testing::UnitTest::GetInstance();
+        printf("[==========] %d tests ran, %d failed\n", unit->test_to_run_count(), unit->failed_test_count());
         fflush(stdout);
         fflush(stderr);
-        _exit(::testing::UnitTest::GetInstance()->Passed() ? 0 : 1);
+        _exit(unit->Passed() ? 0 : 1);
     }
 };
 
