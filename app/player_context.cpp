@@ -180,7 +180,11 @@ void close_item(PlayerContext* ctx)
     avformat_close_input(&format);
     ctx->track_switch_request.store(-1, std::memory_order_relaxed);
     ctx->title_text[0] = 0;
-    ctx->subtitles.external_count.store(0, std::memory_order_relaxed);
+    {
+        // The window thread may be appending a dropped subtitle file.
+        SpinGuard guard(&ctx->subtitles.subtitle_lock);
+        ctx->subtitles.external_count.store(0, std::memory_order_relaxed);
+    }
     ctx->chapter_count.store(0, std::memory_order_relaxed);
 }
 

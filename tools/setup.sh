@@ -82,7 +82,7 @@ case "$mode" in
     build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
     run_tests build || failed=1
     build build-asan -DCMAKE_BUILD_TYPE=Debug -DMV_SANITIZE=address -DMV_BUILD_BENCH=OFF
-    ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 run_tests build-asan || failed=1
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 LSAN_OPTIONS="suppressions=$root/tests/lsan.supp" UBSAN_OPTIONS=print_stacktrace=1 run_tests build-asan || failed=1
     build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMV_SANITIZE=thread -DMV_BUILD_BENCH=OFF
     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp" run_tests build-tsan || failed=1
     # Fuzzing: the subtitle file and tag-stripping targets, 30 s each under ASan (clang + libFuzzer).
