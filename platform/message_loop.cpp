@@ -1,8 +1,11 @@
-// The window thread's loop and the message bridge into it: sends run the
-// window procedure on the GTK main context while the sender waits, posts are
-// queued. SIGINT and SIGTERM arrive through a signalfd on the same loop.
+// The window thread's loop and the message bridge into it. Other threads push
+// messages onto a lock-free list and wake the loop through an eventfd; the
+// loop runs them in the order they were pushed. A send waits for its answer;
+// a post returns at once. SIGINT and SIGTERM arrive through a signalfd on the
+// same loop.
 #include <glib-unix.h>
 #include <gtk/gtk.h>
+#include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -13,36 +16,82 @@
 #include "platform/window_internal.h"
 #include "ui/messages.h"
 
-namespace {
-
 struct QueuedMessage {
-    PlatformWindow* window;
+    QueuedMessage* next;
     unsigned msg;
     uintptr_t a;
     intptr_t b;
+    void (*fn)(void* arg); // set: a call instead of a message
+    void* arg;
     intptr_t result;
-    std::atomic<int> done; // sends only: 1 once result holds the answer
+    std::atomic<int> done;       // sends: 1 once result holds the answer
+    std::atomic<int> references; // the sender's and the loop's; the last one frees it
 };
 
-gboolean run_sent(gpointer data)
+namespace {
+
+void release(QueuedMessage* m)
 {
-    auto* m = static_cast<QueuedMessage*>(data);
-    m->result = m->window->procedure(m->window->user, m->msg, m->a, m->b);
+    if (m->references.fetch_sub(1, std::memory_order_acq_rel) == 1)
+        delete m;
+}
+
+void push(PlatformWindow* w, QueuedMessage* m)
+{
+    m->next = w->inbox.load(std::memory_order_relaxed);
+    while (!w->inbox.compare_exchange_weak(m->next, m, std::memory_order_release, std::memory_order_relaxed)) {
+    }
+    uint64_t one = 1;
+    // A full counter still wakes the loop; nothing is lost.
+    ssize_t written = write(w->wake_fd, &one, sizeof one);
+    (void)written;
+}
+
+void run(PlatformWindow* w, QueuedMessage* m)
+{
+    if (m->fn)
+        m->fn(m->arg);
+    else
+        m->result = w->procedure(w->user, m->msg, m->a, m->b);
     m->done.store(1, std::memory_order_release);
     m->done.notify_all();
-    return G_SOURCE_REMOVE;
+    release(m);
 }
 
-gboolean run_posted(gpointer data)
+gboolean on_wake(gint fd, GIOCondition, gpointer data)
 {
-    auto* m = static_cast<QueuedMessage*>(data);
-    m->window->procedure(m->window->user, m->msg, m->a, m->b);
-    return G_SOURCE_REMOVE;
+    auto* w = static_cast<PlatformWindow*>(data);
+    uint64_t count;
+    ssize_t n = read(fd, &count, sizeof count);
+    (void)n;
+    QueuedMessage* list = w->inbox.exchange(nullptr, std::memory_order_acquire);
+    // The list is newest first; run the oldest first.
+    QueuedMessage* ordered = nullptr;
+    while (list) {
+        QueuedMessage* next = list->next;
+        list->next = ordered;
+        ordered = list;
+        list = next;
+    }
+    while (ordered) {
+        QueuedMessage* next = ordered->next;
+        run(w, ordered);
+        ordered = next;
+    }
+    return G_SOURCE_CONTINUE;
 }
 
-void free_posted(gpointer data)
+// Queues m (with both references) and, for a send, waits for the answer.
+intptr_t deliver(PlatformWindow* w, QueuedMessage* m, bool wait)
 {
-    delete static_cast<QueuedMessage*>(data);
+    m->references.store(wait ? 2 : 1, std::memory_order_relaxed);
+    push(w, m);
+    if (!wait)
+        return 0;
+    m->done.wait(0, std::memory_order_acquire);
+    intptr_t result = m->result;
+    release(m);
+    return result;
 }
 
 gboolean on_signal(gint fd, GIOCondition, gpointer data)
@@ -58,6 +107,15 @@ gboolean on_signal(gint fd, GIOCondition, gpointer data)
 
 } // namespace
 
+bool platform_message_queue_init(PlatformWindow* w)
+{
+    w->wake_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (w->wake_fd < 0)
+        return false;
+    g_unix_fd_add(w->wake_fd, G_IO_IN, on_wake, w);
+    return true;
+}
+
 bool platform_on_window_thread(const PlatformWindow* w)
 {
     return pthread_equal(pthread_self(), w->window_thread) != 0;
@@ -69,22 +127,7 @@ void platform_run_on_window_thread(PlatformWindow* w, void (*fn)(void* arg), voi
         fn(arg);
         return;
     }
-    struct Call {
-        void (*fn)(void*);
-        void* arg;
-        std::atomic<int> done;
-    } call{fn, arg, {0}};
-    g_idle_add_full(
-        G_PRIORITY_DEFAULT,
-        [](gpointer data) -> gboolean {
-            auto* c = static_cast<Call*>(data);
-            c->fn(c->arg);
-            c->done.store(1, std::memory_order_release);
-            c->done.notify_all();
-            return G_SOURCE_REMOVE;
-        },
-        &call, nullptr);
-    call.done.wait(0, std::memory_order_acquire);
+    deliver(w, new QueuedMessage{nullptr, 0, 0, 0, fn, arg, 0, {0}, {0}}, true);
 }
 
 intptr_t platform_send_message(void* window, unsigned msg, uintptr_t a, intptr_t b)
@@ -94,10 +137,7 @@ intptr_t platform_send_message(void* window, unsigned msg, uintptr_t a, intptr_t
         return 0;
     if (platform_on_window_thread(w))
         return w->procedure(w->user, msg, a, b);
-    QueuedMessage m{w, msg, a, b, 0, {0}};
-    g_idle_add_full(G_PRIORITY_DEFAULT, run_sent, &m, nullptr);
-    m.done.wait(0, std::memory_order_acquire);
-    return m.result;
+    return deliver(w, new QueuedMessage{nullptr, msg, a, b, nullptr, nullptr, 0, {0}, {0}}, true);
 }
 
 void platform_post_message(void* window, unsigned msg, uintptr_t a, intptr_t b)
@@ -105,7 +145,7 @@ void platform_post_message(void* window, unsigned msg, uintptr_t a, intptr_t b)
     auto* w = static_cast<PlatformWindow*>(window);
     if (!w)
         return;
-    g_idle_add_full(G_PRIORITY_DEFAULT, run_posted, new QueuedMessage{w, msg, a, b, 0, {0}}, free_posted);
+    deliver(w, new QueuedMessage{nullptr, msg, a, b, nullptr, nullptr, 0, {0}, {0}}, false);
 }
 
 bool platform_watch_close_signals(PlatformWindow* w)

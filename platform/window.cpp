@@ -242,6 +242,10 @@ void* platform_window_open(PlatformProcedure procedure, void* user)
     w->user = user;
     w->window_thread = pthread_self();
     w->loop = g_main_loop_new(nullptr, FALSE);
+    if (!platform_message_queue_init(w)) {
+        fputs("moravista: cannot create the window's message queue\n", stderr);
+        return nullptr;
+    }
     w->xdisplay = GDK_DISPLAY_XDISPLAY(display);
     snprintf(w->display_name, sizeof w->display_name, "%s", DisplayString(w->xdisplay));
     w->arrow_cursor = gdk_cursor_new_from_name(display, "default");

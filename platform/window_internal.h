@@ -12,7 +12,8 @@ typedef struct _GMainLoop GMainLoop;
 typedef struct _GdkCursor GdkCursor;
 struct _XDisplay;
 
-struct BlitState; // the presentation thread's own connection (blit.cpp)
+struct BlitState;     // the presentation thread's own connection (blit.cpp)
+struct QueuedMessage; // a message on its way to the window thread (message_loop.cpp)
 
 struct PlatformWindow {
     PlatformProcedure procedure;
@@ -21,6 +22,8 @@ struct PlatformWindow {
     GMainLoop* loop;
     std::atomic<int> exit_code;
     std::atomic<int> quitting;
+    std::atomic<QueuedMessage*> inbox; // pushed by any thread, newest first
+    int wake_fd;                       // eventfd: the inbox has something
 
     // Window thread only.
     GtkWidget* toplevel;
@@ -39,6 +42,8 @@ struct PlatformWindow {
     BlitState* blit;          // presentation thread only
 };
 
+// Makes the inbox and its wake-up source on the default main context.
+bool platform_message_queue_init(PlatformWindow* w);
 bool platform_on_window_thread(const PlatformWindow* w);
 // Runs fn(arg) on the window thread and waits for it.
 void platform_run_on_window_thread(PlatformWindow* w, void (*fn)(void* arg), void* arg);

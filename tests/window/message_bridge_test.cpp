@@ -45,6 +45,7 @@ TEST(MessageBridge, sends_run_on_the_loop_thread_and_posts_keep_their_order)
     w.procedure = procedure;
     w.user = &recorder;
     w.loop = g_main_loop_new(nullptr, FALSE);
+    ASSERT_TRUE(platform_message_queue_init(&w));
     recorder.window = &w;
 
     std::atomic<int> loop_ready{0};
