@@ -15,7 +15,6 @@
 #include "decode/audio_output.h"
 #include "engine/stats.h"
 #include "engine/timing.h"
-#include "playlist/playlist.h"
 #include "render/present.h"
 #include "settings/settings.h"
 #include "ui/command_line_items.h"
@@ -41,32 +40,6 @@ void close_sound(PlayerContext* ctx, int exit_code)
     audio_shutdown();
 }
 
-// The command line's paths, options and titles go through the real playlist.
-uint32_t intake_count(void* user)
-{
-    return static_cast<PlayerContext*>(user)->item_count.load(std::memory_order_relaxed);
-}
-
-void intake_add_path(void* user, const char* path)
-{
-    playlist_add_path(static_cast<PlayerContext*>(user), path, 1);
-}
-
-void intake_set_texts(void* user, uint32_t index, const char* parameters, const char* title)
-{
-    auto* ctx = static_cast<PlayerContext*>(user);
-    if (parameters)
-        playlist_set_params(ctx, index, parameters);
-    if (title)
-        playlist_set_title(ctx, index, title);
-}
-
-void add_command_line_items(PlayerContext* ctx, const CommandLine& cl)
-{
-    CommandLinePlaylist intake{ctx, intake_count, intake_add_path, intake_set_texts};
-    command_line_to_playlist(cl.items, &intake);
-}
-
 int run_headless(PlayerContext* ctx, const CommandLine& cl, uint32_t start_ms)
 {
     InputScript script{};
@@ -79,7 +52,7 @@ int run_headless(PlayerContext* ctx, const CommandLine& cl, uint32_t start_ms)
         render_add_snapshot(ctx, s.at_ms, s.path.c_str());
     if (!cl.copy_to.empty())
         render_set_copy_target(cl.copy_to.c_str());
-    add_command_line_items(ctx, cl);
+    command_line_to_player(ctx, cl.items);
     settings_load(ctx); // restores options and, with an empty list, the saved one; opens the first item
     return headless_loop_run(ctx, cl.input_path.empty() ? nullptr : &script, start_ms);
 }
