@@ -1,0 +1,90 @@
+// The real program without a window: the command-line contract other tests
+// and benchmarks rely on (exit codes, input script, statistics, signals).
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "support/fixtures.h"
+
+namespace {
+
+std::string read_all(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void write_file(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// Runs the program with a shell command line; returns its exit code.
+int run(const std::string& arguments, const std::string& stderr_path)
+{
+    std::string command = std::string(MV_BINARY) + " --headless --no-settings " + arguments + " 2>" + stderr_path;
+    int status = system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(HeadlessRun, plays_a_clip_follows_the_input_script_and_writes_statistics)
+{
+    std::string dir = testing::TempDir();
+    std::string clip = fixture_path("h264_aac.mp4");
+    write_file(dir + "/script.txt", "800 seek 2000\n900 no such action\n1000 volume 100\n");
+    int code = run("--quit-at-end --audio=wav:" + dir + "/out.wav --input=" + dir + "/script.txt --stats=" + dir +
+                       "/stats.json " + clip,
+                   dir + "/stderr.txt");
+    EXPECT_EQ(code, 0);
+    std::string stats = read_all(dir + "/stats.json");
+    EXPECT_NE(stats.find("\"opened\":true"), std::string::npos) << stats;
+    EXPECT_NE(stats.find("\"video_codec\":\"h264\""), std::string::npos) << stats;
+    EXPECT_NE(stats.find("\"target_ms\":2000"), std::string::npos) << "the scripted seek is missing: " << stats;
+    EXPECT_NE(read_all(dir + "/stderr.txt").find("script.txt:2"), std::string::npos)
+        << "a garbage line is reported with its number";
+    struct stat st;
+    ASSERT_EQ(stat((dir + "/out.wav").c_str(), &st), 0);
+    EXPECT_GT(st.st_size, 44 + 48000) << "the sound that played is recorded";
+}
+
+TEST(HeadlessRun, a_list_where_nothing_plays_ends_with_code_1)
+{
+    std::string dir = testing::TempDir();
+    write_file(dir + "/not_media.mp4", "this is plain text, not a film\n");
+    EXPECT_EQ(run("--quit-at-end " + dir + "/not_media.mp4", dir + "/stderr2.txt"), 1);
+}
+
+TEST(HeadlessRun, sigterm_ends_an_idle_player_with_code_0)
+{
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        execl(MV_BINARY, MV_BINARY, "--headless", "--no-settings", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    usleep(1500 * 1000); // past start-up, so the signal reaches the loop
+    kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(HeadlessRun, bad_options_are_refused_with_a_message)
+{
+    std::string dir = testing::TempDir();
+    EXPECT_EQ(run("--size=0x0", dir + "/stderr3.txt"), 2);
+    EXPECT_NE(read_all(dir + "/stderr3.txt").find("--size=0x0"), std::string::npos);
+}
+
+} // namespace
