@@ -10,6 +10,7 @@ extern "C" {
 
 #include "app/player_context.h"
 #include "engine/timing.h"
+#include "support/engine_exit.h"
 
 namespace {
 
@@ -102,6 +103,7 @@ TEST(TitleFromMetadata, converts_utf8_and_legacy_text_and_reports_a_missing_titl
 TEST(EngineThreads, idle_after_start_and_take_a_stop_request)
 {
     // The threads run for the life of the process, so this context is never freed.
+    end_with_engine();
     PlayerContext* ctx = player_init(player_context_new());
     uint32_t first = ctx->clock_wall_ms.load();
     delay_100ns(SLEEP_30MS * 2);

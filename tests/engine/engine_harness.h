@@ -3,6 +3,7 @@
 // thread that answers MSG_PLAYLIST from the real playlist and records what
 // the engine asks of the window.
 #pragma once
+#include "support/engine_exit.h"
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -141,20 +142,6 @@ inline void on_window(std::function<void()> fn)
     done.get();
 }
 
-// The engine threads run until the process ends and are never joined, so
-// the test program must not run static destructors under them: once the
-// tests are done it ends at once with their result.
-struct EndWithEngine : ::testing::Environment {
-    void TearDown() override
-    {
-        const ::testing::UnitTest* unit = ::testing::UnitTest::GetInstance();
-        printf("[==========] %d tests ran, %d failed\n", unit->test_to_run_count(), unit->failed_test_count());
-        fflush(stdout);
-        fflush(stderr);
-        _exit(unit->Passed() ? 0 : 1);
-    }
-};
-
 inline PlayerContext* engine()
 {
     static PlayerContext* ctx = [] {
@@ -165,7 +152,7 @@ inline PlayerContext* engine()
         std::thread(run_window, &w).detach();
         window_bridge_install(&w.loop);
         set_notice_hook(record_notice);
-        ::testing::AddGlobalTestEnvironment(new EndWithEngine);
+        end_with_engine();
         audio_select_backend("null");
         player_init(c);
         c->stats.start_wall_ms.store(now_ms());
