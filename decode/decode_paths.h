@@ -32,6 +32,7 @@ struct DecoderState {
     int64_t last_video_ts; // for frames that carry no timestamp
     int64_t video_ts_step;
     const void* video_codec_seen; // the decoding context the two above belong to
+    int32_t video_catching_up;    // 1 from a dropped packet until the next published picture
 };
 
 DecodeOutcome decode_video(PlayerContext* ctx, DecoderState* state, StreamSlot* slot, PacketNode* node);

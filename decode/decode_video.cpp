@@ -31,6 +31,27 @@ static int64_t picture_timestamp(DecoderState* state, const AVFrame* frame, cons
     return ts;
 }
 
+// While catching up after a seek, a picture that no other picture refers
+// to and whose packet time already lies behind the clock would be decoded
+// only to be thrown away as late, so the decoder is told to skip it. That
+// roughly halves the work between a key frame and a seek's landing point.
+// Pictures that others refer to are always decoded: skipping them would
+// spoil the landing picture.
+static void skip_if_surely_late(PlayerContext* ctx, DecoderState* state, AVCodecContext* codec, const PacketNode* node)
+{
+    const AVPacket* packet = node->packet;
+    AVDiscard wanted = AVDISCARD_DEFAULT;
+    if (state->video_catching_up && packet->data && packet->pts != AV_NOPTS_VALUE &&
+        !(packet->flags & AV_PKT_FLAG_KEY) && ctx->step_frame.load(std::memory_order_relaxed) == 0) {
+        AVFormatContext* format = ctx->format.load(std::memory_order_acquire);
+        const AVStream* stream = format->streams[packet->stream_index];
+        if (frame_time_ms(ctx, stream, packet->pts) < ctx->clock_ms.load(std::memory_order_relaxed))
+            wanted = AVDISCARD_NONREF;
+    }
+    if (codec->skip_frame != wanted)
+        codec->skip_frame = wanted;
+}
+
 DecodeOutcome decode_video(PlayerContext* ctx, DecoderState* state, StreamSlot* slot, PacketNode* node)
 {
     PacketProgress* progress = &state->progress[SLOT_VIDEO];
@@ -42,6 +63,8 @@ DecodeOutcome decode_video(PlayerContext* ctx, DecoderState* state, StreamSlot* 
         state->last_video_ts = AV_NOPTS_VALUE;
         state->video_ts_step = 0;
     }
+    if (!progress->sent)
+        skip_if_surely_late(ctx, state, slot->codec, node);
     int ret;
     {
         // Held around each decoding call: frame release and GPU presentation
@@ -66,5 +89,6 @@ DecodeOutcome decode_video(PlayerContext* ctx, DecoderState* state, StreamSlot* 
         av_frame_unref(entry->frame);
         return DECODE_AGAIN;
     }
+    state->video_catching_up = 0;
     return publish_frame(slot) ? DECODE_AGAIN : DECODE_KEEP_PACKET;
 }

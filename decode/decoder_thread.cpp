@@ -119,6 +119,8 @@ static void slot_step(PlayerContext* ctx, DecoderState* state, int kind)
         }
         // 4. Drop mode: a seek or the end of the item is under way.
         if (ctx->seek_target_ms.load(std::memory_order_relaxed) >= 0) {
+            if (kind == SLOT_VIDEO)
+                state->video_catching_up = 1;
             release_packet(ctx, state, kind);
             continue;
         }
@@ -140,8 +142,12 @@ void decoder_thread(PlayerContext* ctx)
     DecoderState state;
     memset(&state, 0, sizeof state);
     for (;;) {
+        // A seek under way, even one that finds no packets to drop.
+        if (ctx->seek_target_ms.load(std::memory_order_relaxed) >= 0)
+            state.video_catching_up = 1;
         for (int kind = 0; kind < SLOT_COUNT; kind++)
             slot_step(ctx, &state, kind);
-        delay_100ns(SLEEP_10MS);
+        // Packets to drop for a waiting seek may come free at any moment.
+        delay_100ns(ctx->seek_target_ms.load(std::memory_order_relaxed) >= 0 ? SLEEP_1MS : SLEEP_10MS);
     }
 }

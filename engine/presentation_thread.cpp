@@ -353,6 +353,7 @@ void presentation_thread(PlayerContext* ctx)
         feed_audio(ctx, &pass);
         if (draw(ctx, &pass))
             continue;
-        delay_100ns(SLEEP_10MS);
+        // While a seek waits, the rings it needs empty are emptied promptly.
+        delay_100ns(ctx->seek_target_ms.load(std::memory_order_relaxed) >= 0 ? SLEEP_1MS : SLEEP_10MS);
     }
 }

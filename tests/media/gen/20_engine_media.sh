@@ -60,6 +60,11 @@ media raw.h264 -f lavfi -i testsrc2=size=320x240:rate=25:duration=2 -c:v libx264
 media long_gop.mp4 -f lavfi -i testsrc2=size=320x240:rate=25:duration=6 \
   -f lavfi -i sine=frequency=440:sample_rate=48000:duration=6 \
   -c:v libx264 -preset ultrafast -g 100 -keyint_min 100 -sc_threshold 0 -pix_fmt yuv420p -c:a aac -shortest
+# The same with B pictures, some of which no other picture refers to.
+media long_gop_b.mp4 -f lavfi -i testsrc2=size=320x240:rate=25:duration=6 \
+  -f lavfi -i sine=frequency=440:sample_rate=48000:duration=6 \
+  -c:v libx264 -preset veryfast -bf 3 -b-pyramid normal -g 100 -keyint_min 100 -sc_threshold 0 \
+  -pix_fmt yuv420p -c:a aac -shortest
 # Ten seconds for the picture and sound timing.
 media av_sync.mp4 -f lavfi -i testsrc2=size=320x240:rate=30:duration=10 \
   -f lavfi -i sine=frequency=440:sample_rate=48000:duration=10 \
