@@ -140,6 +140,8 @@ struct PlayerContext {
     // (display_name, title, aspect and start-offset texts, chapters): the
     // presentation thread draws nothing meanwhile (engine/engine.h).
     std::atomic<int32_t> presentation_hold;
+    // Non-zero while the presentation thread draws; the hold waits for 0.
+    std::atomic<int32_t> presentation_drawing;
 };
 
 // Fills in every default, creates the OSD libass objects and quietens

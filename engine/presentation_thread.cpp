@@ -299,15 +299,13 @@ static void measure_av_offset(PlayerContext* ctx, PassState* pass)
 
 void hold_presentation(PlayerContext* ctx)
 {
+    // Both sides store their own flag and then read the other's, all
+    // sequentially consistent: either the drawing pass sees the hold and
+    // draws nothing, or the hold sees it drawing and waits until it is done.
+    // Its reads then happen before what the holder does next.
     ctx->presentation_hold.store(1, std::memory_order_seq_cst);
-    // The pass that was running may not have seen the hold; the one after it
-    // has. Two new passes (each writes clock_wall_ms first) mean that the
-    // first has finished drawing, and its reads happen before what follows.
-    for (int passes = 0; passes < 2; passes++) {
-        uint32_t seen = ctx->clock_wall_ms.load(std::memory_order_seq_cst);
-        while (ctx->clock_wall_ms.load(std::memory_order_seq_cst) == seen)
-            delay_100ns(SLEEP_1MS);
-    }
+    while (ctx->presentation_drawing.load(std::memory_order_seq_cst) != 0)
+        delay_100ns(SLEEP_1MS);
 }
 
 void release_presentation(PlayerContext* ctx)
@@ -315,11 +313,20 @@ void release_presentation(PlayerContext* ctx)
     ctx->presentation_hold.store(0, std::memory_order_release);
 }
 
+static bool draw_unheld(PlayerContext* ctx, PassState* pass);
+
 // Step 7. Returns whether a picture was drawn (the next pass then starts at once).
 static bool draw(PlayerContext* ctx, PassState* pass)
 {
-    if (ctx->presentation_hold.load(std::memory_order_seq_cst) != 0)
-        return false; // what is asked for is drawn after the release
+    ctx->presentation_drawing.store(1, std::memory_order_seq_cst);
+    // What is asked for during a hold is drawn after the release.
+    bool drawn = ctx->presentation_hold.load(std::memory_order_seq_cst) == 0 && draw_unheld(ctx, pass);
+    ctx->presentation_drawing.store(0, std::memory_order_seq_cst);
+    return drawn;
+}
+
+static bool draw_unheld(PlayerContext* ctx, PassState* pass)
+{
     if (ctx->copy_request.load(std::memory_order_relaxed) == 0 && ctx->redraw_pending.load(std::memory_order_relaxed) == 0)
         return false;
     ctx->redraw_pending.store(0, std::memory_order_relaxed);

@@ -2,6 +2,7 @@
 // threads with the playlist answering MSG_PLAYLIST and sound through the
 // null device. Each item plays in real time, so clips are short.
 #include "engine/engine_harness.h"
+#include "render/present.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -163,6 +164,42 @@ TEST(Playback, a_single_item_repeats_and_a_list_moves_on_once)
     open_entry(ctx, 1, 1, 0);
     ASSERT_TRUE(wait_for([&] { return ctx->current_item.load() == 2; }, 20000));
     EXPECT_EQ(window().items_ended.load(), 1);
+}
+
+// While the media thread holds presentation (it rewrites the item's texts),
+// no picture is being drawn and none starts; a hold taken in the middle of a
+// slow drawing waits for it to finish.
+namespace {
+std::atomic<int> blits_in_progress{0};
+std::atomic<int> blits_done{0};
+void slow_blit(void*, const uint8_t*, int, int, int)
+{
+    blits_in_progress.fetch_add(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(15));
+    blits_in_progress.fetch_sub(1);
+    blits_done.fetch_add(1);
+}
+} // namespace
+
+TEST(Playback, a_held_presentation_draws_nothing_until_released)
+{
+    PlayerContext* ctx = engine();
+    render_set_blit_hook(slow_blit, nullptr);
+    load_list(ctx, {fixture_path("h264_aac.mp4")}, false);
+    open_entry(ctx, 0, 1, 0);
+    ASSERT_TRUE(wait_for([&] { return blits_done.load() > 3; }, 10000));
+    for (int round = 0; round < 20; round++) {
+        hold_presentation(ctx);
+        EXPECT_EQ(blits_in_progress.load(), 0);
+        int done = blits_done.load();
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        EXPECT_EQ(blits_done.load(), done);
+        EXPECT_EQ(blits_in_progress.load(), 0);
+        release_presentation(ctx);
+        int after = blits_done.load();
+        ASSERT_TRUE(wait_for([&] { return blits_done.load() > after; }, 5000)) << "drawing never resumed";
+    }
+    render_set_blit_hook(nullptr, nullptr);
 }
 
 // ---- broken entries ----
