@@ -224,6 +224,10 @@ void* platform_window_open(PlatformProcedure procedure, void* user)
     // GTK's own OpenGL is never used here (the picture goes through the blit),
     // and probing it loads a software renderer of some 50 MB at every start.
     setenv("GDK_GL", "disable", 0);
+    // The window draws everything itself and offers no widgets to assistive
+    // technology, while the bridge to it would start an accessibility bus
+    // (a D-Bus daemon that outlives the player) on desktops without one.
+    setenv("NO_AT_BRIDGE", "1", 0);
     if (!gtk_init_check(nullptr, nullptr)) {
         const char* name = getenv("DISPLAY");
         if (name && !*name)

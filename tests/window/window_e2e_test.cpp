@@ -3,6 +3,7 @@
 // of the program in a fresh folder, so its settings file lands there.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <iconv.h>
 #include <signal.h>
@@ -68,6 +69,27 @@ std::string capture(const std::string& command)
 }
 
 // Waits for a child up to timeout; -1 while it still runs, else its status.
+// Processes whose command line mentions text (the accessibility bus and its
+// helpers carry "at-spi" in theirs).
+int processes_mentioning(const char* text)
+{
+    int count = 0;
+    DIR* proc = opendir("/proc");
+    if (!proc)
+        return 0;
+    while (dirent* e = readdir(proc)) {
+        if (e->d_name[0] < '0' || e->d_name[0] > '9')
+            continue;
+        std::string cmdline = read_file(std::string("/proc/") + e->d_name + "/cmdline");
+        for (char& c : cmdline)
+            c = c ? c : ' ';
+        if (cmdline.find(text) != std::string::npos)
+            count++;
+    }
+    closedir(proc);
+    return count;
+}
+
 int wait_exit(pid_t pid, std::chrono::milliseconds timeout)
 {
     auto end = std::chrono::steady_clock::now() + timeout;
@@ -247,12 +269,15 @@ TEST_F(DesktopTest, a_clip_opens_in_a_960_by_540_window_centred_on_the_screen_sh
     EXPECT_EQ(title, "1/1.h264_aac.mp4 / Moravista 16.11.18.1022 64位 / " + clip + "\n");
 }
 
-TEST_F(DesktopTest, sigterm_writes_the_command_line_list_to_the_settings_and_exits_0)
+TEST_F(DesktopTest, sigterm_writes_the_command_line_list_to_the_settings_and_exits_0_leaving_no_helper_behind)
 {
     std::string clip = fixture_path("h264_aac.mp4");
+    int helpers_before = processes_mentioning("at-spi");
     start_player({"--audio=null", "/probesize=5000000", "/title=电影", clip, "/late=1", "/title=Late"});
     ASSERT_NE(find_window(), 0u) << stderr_text();
     int status = terminate_player();
+    // No accessibility bus was started for the window (it would outlive us).
+    EXPECT_EQ(processes_mentioning("at-spi"), helpers_before);
     ASSERT_NE(status, -1) << "still running 10 s after SIGTERM";
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 0);
