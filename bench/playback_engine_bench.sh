@@ -62,6 +62,14 @@ print(f"A/V offset:                          mean {o['mean']} ms, p95 {o['p95']}
 print(f"seek latency over {len(lat)} seeks:      p95 {p95} ms, max {lat[-1] if lat else -1} ms (goal: p95 under 150)")
 PY
 
+# The same seeks with nothing but FFmpeg: the decoding a seek cannot avoid.
+floor_bin="$(dirname "$bin")/bench/seek_floor_bench"
+if [ -x "$floor_bin" ]; then
+  targets=$(awk '{ printf "%s ", $3 }' "$work/seeks.txt")
+  # shellcheck disable=SC2086
+  "$floor_bin" "$clip" $targets | tail -1 | sed 's/^/seek /'
+fi
+
 if command -v mpv >/dev/null 2>&1; then
   read -r mpv_cpu mpv_wall mpv_rss < <(measure mpv mpv --no-config --vo=null --ao=null "$clip")
   echo "mpv (null outputs):                  $mpv_cpu CPU s ($mpv_wall s wall), peak RSS $(( mpv_rss / 1024 )) MB"
