@@ -17,6 +17,7 @@ import sys
 import time
 
 WIDTH, HEIGHT = 960, 540
+ROUNDS = int(os.environ.get("FIRST_PICTURE_ROUNDS", "9"))
 SCREEN = (1920, 1080)
 
 
@@ -118,6 +119,34 @@ def clear_screen_centre(screen):
         time.sleep(0.05)
 
 
+def first_picture_rounds(binary, mpv, clip, env, screen, rounds):
+    """Time to the first picture on screen, several times in turn: Moravista
+    (stopped once its picture shows) and the whole of `mpv --frames=1`.
+    Returns the two lists of seconds."""
+    own, theirs = [], []
+    for _ in range(rounds):
+        clear_screen_centre(screen)
+        start = time.monotonic()
+        process = subprocess.Popen([binary, "--audio=null", "--no-settings", clip], env=env,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        while process.poll() is None and time.monotonic() - start < 10:
+            if screen.colourful():
+                own.append(time.monotonic() - start)
+                break
+            time.sleep(0.002)
+        process.terminate()
+        process.wait()
+        if mpv:
+            clear_screen_centre(screen)
+            theirs.append(run_measured(mpv + ["--frames=1", clip], env)["wall_s"])
+    return own, theirs
+
+
+def median(values):
+    values = sorted(values)
+    return values[len(values) // 2] if values else None
+
+
 def main():
     if len(sys.argv) < 2:
         sys.exit(__doc__)
@@ -157,6 +186,17 @@ def main():
         else:
             figures["mpv"] = "not installed"
         figures["cpu_vs_ffmpeg_floor"] = round(own["cpu_s"] / max(floor["cpu_s"], 0.01), 2)
+        # Single start-ups are noisy: medians of several, taken in turn.
+        common = [mpv, "--no-config", "--really-quiet", "--vo=x11", "--ao=null", "--hwdec=no",
+                  "--geometry=%dx%d" % (WIDTH, HEIGHT)] if mpv else None
+        own_starts, mpv_starts = first_picture_rounds(binary, common, clip, env, screen, ROUNDS)
+        figures["first_picture_rounds"] = ROUNDS
+        figures["first_picture_median_s"] = round(median(own_starts), 3) if own_starts else None
+        if mpv_starts:
+            figures["mpv_frames_1_median_wall_s"] = round(median(mpv_starts), 3)
+            if own_starts:
+                figures["first_picture_median_vs_mpv_frames_1_median"] = round(
+                    median(own_starts) / median(mpv_starts), 2)
     finally:
         server.terminate()
         server.wait()
