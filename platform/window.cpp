@@ -4,6 +4,8 @@
 #include <X11/Xlib.h>
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
+#include <langinfo.h>
+#include <locale.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -181,7 +183,7 @@ GtkWidget* create_toplevel(PlatformWindow* w)
     gtk_window_set_decorated(GTK_WINDOW(top), FALSE);
     gtk_widget_set_app_paintable(top, TRUE);
     gtk_window_set_title(GTK_WINDOW(top), "");
-    gtk_window_set_icon_name(GTK_WINDOW(top), "moravista");
+    platform_set_window_icon(top);
     gtk_window_move(GTK_WINDOW(top), 0, 0);
     gtk_window_set_default_size(GTK_WINDOW(top), 100, 100);
     GdkGeometry hints{};
@@ -202,6 +204,18 @@ GtkWidget* create_toplevel(PlatformWindow* w)
     g_signal_connect(top, "focus-out-event", G_CALLBACK(on_focus_out), w);
     g_signal_connect(top, "draw", G_CALLBACK(on_draw), w);
     return top;
+}
+
+// Titles, notices and file names are UTF-8 throughout. Under a locale that
+// cannot hold them (the bare C locale of a service or a container), the
+// toolkit could not hand the title to the desktop, so the character type
+// becomes UTF-8 while the rest of the user's locale stays.
+void use_utf8_text()
+{
+    gtk_disable_setlocale();
+    setlocale(LC_ALL, "");
+    if (strcmp(nl_langinfo(CODESET), "UTF-8") != 0)
+        setlocale(LC_CTYPE, "C.UTF-8");
 }
 
 void watch_screen(PlatformWindow* w)
@@ -228,6 +242,7 @@ void* platform_window_open(PlatformProcedure procedure, void* user)
     // technology, while the bridge to it would start an accessibility bus
     // (a D-Bus daemon that outlives the player) on desktops without one.
     setenv("NO_AT_BRIDGE", "1", 0);
+    use_utf8_text();
     if (!gtk_init_check(nullptr, nullptr)) {
         const char* name = getenv("DISPLAY");
         if (name && !*name)

@@ -42,6 +42,8 @@ struct PlatformWindow {
     BlitState* blit;          // presentation thread only
 };
 
+// Gives the window its icon at the sizes desktops ask for.
+void platform_set_window_icon(GtkWidget* toplevel);
 // Makes the inbox and its wake-up source on the default main context.
 bool platform_message_queue_init(PlatformWindow* w);
 bool platform_on_window_thread(const PlatformWindow* w);

@@ -178,6 +178,11 @@ protected:
                 setenv("DISPLAY", display_value, 1);
             else
                 unsetenv("DISPLAY");
+            if (bare_locale) {
+                unsetenv("LANG");
+                unsetenv("LC_ALL");
+                unsetenv("LC_CTYPE");
+            }
             std::vector<char*> argv{const_cast<char*>(binary.c_str())};
             for (const std::string& a : args)
                 argv.push_back(const_cast<char*>(a.c_str()));
@@ -250,9 +255,10 @@ protected:
     std::string dir, binary, display;
     pid_t server = -1;
     pid_t player = -1;
+    bool bare_locale = false; // start the player under the C locale
 };
 
-TEST_F(DesktopTest, a_clip_opens_in_a_960_by_540_window_centred_on_the_screen_showing_its_picture)
+TEST_F(DesktopTest, a_clip_opens_in_a_960_by_540_window_centred_on_the_screen_showing_its_picture_and_icon)
 {
     start_player({"--audio=null", fixture_path("h264_aac.mp4")});
     unsigned long window = find_window();
@@ -267,6 +273,25 @@ TEST_F(DesktopTest, a_clip_opens_in_a_960_by_540_window_centred_on_the_screen_sh
     std::string clip = fixture_path("h264_aac.mp4");
     std::string title = on_display("xdotool getwindowname " + std::to_string(window));
     EXPECT_EQ(title, "1/1.h264_aac.mp4 / Moravista 16.11.18.1022 64位 / " + clip + "\n");
+    // The icon, drawn by the program at the sizes desktops ask for: a dark
+    // tile (dense shade in the property's text form) with a bright mark.
+    std::string icon = on_display("LC_ALL=C.UTF-8 xprop -id " + std::to_string(window) + " _NET_WM_ICON");
+    for (const char* size : {"Icon (16 x 16)", "Icon (32 x 32)", "Icon (48 x 48)", "Icon (64 x 64)"})
+        EXPECT_NE(icon.find(size), std::string::npos) << size;
+    EXPECT_NE(icon.find("▓"), std::string::npos);
+    EXPECT_NE(icon.find("░"), std::string::npos);
+}
+
+// A service or container often runs programs under the bare C locale; the
+// Chinese title must still reach the desktop.
+TEST_F(DesktopTest, under_the_bare_c_locale_the_title_still_reaches_the_desktop)
+{
+    bare_locale = true;
+    start_player({"--audio=null", fixture_path("h264_aac.mp4")});
+    unsigned long window = find_window();
+    ASSERT_NE(window, 0u) << stderr_text();
+    std::string title = on_display("xdotool getwindowname " + std::to_string(window));
+    EXPECT_NE(title.find("Moravista 16.11.18.1022 64位"), std::string::npos) << title;
 }
 
 TEST_F(DesktopTest, sigterm_writes_the_command_line_list_to_the_settings_and_exits_0_leaving_no_helper_behind)
