@@ -51,3 +51,5 @@ int32_t frame_time_ms(PlayerContext* ctx, const AVStream* stream, int64_t ts);
 bool publish_frame(StreamSlot* slot);
 // In-place RGBA -> premultiplied BGRA over height x line size bytes.
 void rgba_to_premultiplied_bgra(uint8_t* data, int64_t bytes);
+// The same, one pixel at a time: the reference the SSE2 version must match.
+void rgba_to_premultiplied_bgra_scalar(uint8_t* data, int64_t bytes);

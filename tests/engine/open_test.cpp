@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -132,6 +133,26 @@ TEST(Decoding, rgba_becomes_premultiplied_bgra)
         rgba_to_premultiplied_bgra(pixel, 4); // only the first pixel
         EXPECT_EQ(std::vector<uint8_t>(pixel, pixel + 4), std::vector<uint8_t>(c.out, c.out + 4));
         EXPECT_EQ(pixel[4], 1);
+    }
+}
+
+// The SSE2 conversion and the one-pixel-at-a-time reference agree on every
+// byte, for every length (whole groups of 16 bytes, the pixels left over and
+// a trailing partial pixel that both leave alone).
+TEST(Decoding, the_sse2_premultiplication_matches_the_scalar_one_at_every_length)
+{
+    std::mt19937 random(7);
+    for (int64_t bytes = 0; bytes <= 131; bytes++) {
+        std::vector<uint8_t> wide(size_t(bytes) + 3), plain;
+        for (uint8_t& b : wide)
+            b = uint8_t(random());
+        // Some fully opaque and fully transparent pixels among the random ones.
+        for (size_t i = 3; i < wide.size(); i += 12)
+            wide[i] = (i / 12) % 2 ? 255 : 0;
+        plain = wide;
+        rgba_to_premultiplied_bgra(wide.data() + 1, bytes); // unaligned on purpose
+        rgba_to_premultiplied_bgra_scalar(plain.data() + 1, bytes);
+        ASSERT_EQ(wide, plain) << bytes << " bytes";
     }
 }
 
