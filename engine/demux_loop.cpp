@@ -31,6 +31,7 @@ struct DemuxState {
     AVStream* seek_stream;
     int64_t seek_ts;          // in the seek stream's time base
     int backward;             // the backward flag of the current seek
+    int32_t forward;          // seek_forward as the current seek found it
     int32_t keyframes_only;   // -1 unknown, else whether the index holds only key frames
     uint32_t request_wall_ms; // when the pending seek was asked for (statistics)
     int32_t origin;
@@ -358,7 +359,7 @@ static int32_t read_landing(PlayerContext* ctx, DemuxState* st, int32_t target)
         st->spare = node;
         if (seek_stream) {
             int32_t t = stream_to_media_ms(ctx, st->seek_stream, o);
-            if (ctx->seek_forward.load(std::memory_order_relaxed) == 0)
+            if (st->forward == 0)
                 return t > target ? t : target;
             return t;
         }
@@ -376,7 +377,6 @@ static void finish_seek(PlayerContext* ctx, DemuxState* st, int32_t target, int3
     ctx->step_frame.store(playing ? 0 : 1, std::memory_order_relaxed);
     ctx->clock_ms.store(playing ? landing - 30 : landing, std::memory_order_relaxed);
     ctx->clock_wall_ms.store(now_ms(), std::memory_order_relaxed);
-    ctx->seek_forward.store(-1, std::memory_order_relaxed);
     engine_stats_seek_done(ctx, target, st->origin, st->request_wall_ms);
     st->request_wall_ms = 0;
     // A newer target written while this one was carried out is kept: the
@@ -400,7 +400,7 @@ static bool seek_to(PlayerContext* ctx, DemuxState* st, int32_t target)
     st->keyframes_only = -1;
     st->seek_ts = media_ms_to_stream(ctx, st->seek_stream, target);
     st->backward = 1;
-    if (ctx->seek_forward.load(std::memory_order_relaxed) != 0 && target > ctx->clock_ms.load(std::memory_order_relaxed))
+    if (st->forward != 0 && target > ctx->clock_ms.load(std::memory_order_relaxed))
         st->backward = 0;
     AVFormatContext* format = format_of(ctx);
     int index = st->seek_stream->index;
@@ -441,8 +441,11 @@ static PassResult handle_seek(PlayerContext* ctx, DemuxState* st)
     if (ctx->packets_in_flight.load(std::memory_order_acquire) != 0 ||
         ctx->decoder_busy.load(std::memory_order_acquire) != 0)
         return PASS_SLEEP;
+    // The direction is taken (and reset) as the seek starts, not when it
+    // ends: a newer request written meanwhile keeps its own direction.
+    st->forward = ctx->seek_forward.exchange(-1, std::memory_order_acq_rel);
+    target = ctx->seek_target_ms.load(std::memory_order_acquire);
     if (!seek_to(ctx, st, target)) {
-        ctx->seek_forward.store(-1, std::memory_order_relaxed);
         ctx->seek_target_ms.compare_exchange_strong(target, -1, std::memory_order_relaxed);
         st->request_wall_ms = 0;
         return PASS_SLEEP;

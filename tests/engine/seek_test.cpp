@@ -189,6 +189,39 @@ TEST(Seek, rapid_seeks_and_switches_leave_the_engine_consistent_and_the_last_see
     EXPECT_EQ(window().close_code.load(), 0);
 }
 
+// A progress-bar seek asked for while a key seek forward is being carried
+// out keeps its own direction: it lands at its target, not on the key frame
+// after it.
+TEST(Seek, a_seek_asked_for_during_another_keeps_its_own_direction)
+{
+    PlayerContext* ctx = engine();
+    load_list(ctx, {fixture_path("long_gop.mp4")}, false);
+    open_entry(ctx, 0, 1, 0);
+    ASSERT_TRUE(wait_for([&] { return presented(ctx) > 2; }, 10000));
+    std::mt19937 random(11);
+    for (int round = 0; round < 60; round++) {
+        SCOPED_TRACE(round);
+        // The second request comes while the first is under way, at a
+        // different point of it each round.
+        on_window([&] {
+            ctx->seek_forward.store(1); // forward: the key frame at 4 s
+            ctx->seek_target_ms.store(2000);
+        });
+        auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(random() % 2500);
+        while (std::chrono::steady_clock::now() < until && ctx->seek_target_ms.load() == 2000)
+            std::this_thread::yield();
+        request_seek(ctx, 1000, 0);
+        ASSERT_TRUE(wait_for([&] {
+            StatsCopy s = stats_copy(ctx);
+            return !s.seeks.empty() && s.seeks.back().target_ms == 1000 && s.seeks.back().first_frame_ms >= 0 &&
+                   ctx->seek_target_ms.load() < 0;
+        }, 10000));
+        StatsSeek last = stats_copy(ctx).seeks.back();
+        EXPECT_GE(last.first_frame_ms, 960);
+        EXPECT_LE(last.first_frame_ms, 1060);
+    }
+}
+
 TEST(Seek, picture_and_sound_stay_within_twenty_milliseconds)
 {
     PlayerContext* ctx = engine();
