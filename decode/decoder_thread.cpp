@@ -174,7 +174,6 @@ void decoder_thread(PlayerContext* ctx)
             state.video_catching_up = 1;
         for (int kind = 0; kind < SLOT_COUNT; kind++)
             slot_step(ctx, &state, kind);
-        // Packets to drop for a waiting seek may come free at any moment.
-        delay_100ns(ctx->seek_target_ms.load(std::memory_order_relaxed) >= 0 ? SLEEP_1MS : SLEEP_10MS);
+        engine_poll_sleep(ctx);
     }
 }

@@ -524,13 +524,10 @@ static void end_run(PlayerContext* ctx, int64_t presented_before)
             break;
         delay_100ns(SLEEP_10MS);
     }
-    // The pass that took the last picture may still be waiting for its due
-    // time before it shows it; two new passes mean it has finished.
-    for (int passes = 0; video && passes < 2; passes++) {
-        uint32_t seen = ctx->clock_wall_ms.load(std::memory_order_acquire);
-        for (int i = 0; i < 100 && ctx->clock_wall_ms.load(std::memory_order_acquire) == seen; i++)
-            delay_100ns(SLEEP_1MS);
-    }
+    // With the request cleared, the last picture is being drawn or done; its
+    // drawing may still wait for the picture's due time.
+    if (video)
+        wait_for_drawing(ctx);
     {
         SpinGuard guard(&ctx->subtitles.subtitle_lock);
         engine_stats_item_subtitles(ctx);
@@ -635,9 +632,8 @@ void demux_loop(PlayerContext* ctx)
             if (result == PASS_GO_ON && handle_end(ctx, presented_at_start) == PASS_EXIT)
                 break;
         }
-        // 6. A seek that waits for the other threads to let go polls more
-        // often, so it starts as soon as they have.
-        delay_100ns(ctx->seek_target_ms.load(std::memory_order_relaxed) >= 0 ? SLEEP_1MS : SLEEP_10MS);
+        // 6.
+        engine_poll_sleep(ctx);
     }
     exit_loop(ctx, &st);
 }

@@ -43,6 +43,12 @@ int find_subtitle_files(const char* media_path, void (*found)(void* user, const 
 // running, and drawing resumes (with what was asked meanwhile) at the release.
 void hold_presentation(PlayerContext* ctx);
 void release_presentation(PlayerContext* ctx);
+// Waits until no drawing is in progress (at most about 1 s).
+void wait_for_drawing(PlayerContext* ctx);
+
+// The idle poll of the engine threads: 10 ms, but 1 ms while a seek waits,
+// so that it starts as soon as the other threads have let go.
+void engine_poll_sleep(const PlayerContext* ctx);
 
 // ---- the demux loop (media thread) ----
 

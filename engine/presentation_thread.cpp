@@ -10,6 +10,7 @@ extern "C" {
 #include "app/main_window.h"
 #include "app/player_context.h"
 #include "app/window_bridge.h"
+#include "engine/engine.h"
 #include "engine/timing.h"
 #include "render/present.h"
 #include "ui/messages.h"
@@ -308,6 +309,17 @@ void hold_presentation(PlayerContext* ctx)
         delay_100ns(SLEEP_1MS);
 }
 
+void wait_for_drawing(PlayerContext* ctx)
+{
+    for (int i = 0; i < 1000 && ctx->presentation_drawing.load(std::memory_order_seq_cst) != 0; i++)
+        delay_100ns(SLEEP_1MS);
+}
+
+void engine_poll_sleep(const PlayerContext* ctx)
+{
+    delay_100ns(ctx->seek_target_ms.load(std::memory_order_relaxed) >= 0 ? SLEEP_1MS : SLEEP_10MS);
+}
+
 void release_presentation(PlayerContext* ctx)
 {
     ctx->presentation_hold.store(0, std::memory_order_release);
@@ -360,7 +372,6 @@ void presentation_thread(PlayerContext* ctx)
         feed_audio(ctx, &pass);
         if (draw(ctx, &pass))
             continue;
-        // While a seek waits, the rings it needs empty are emptied promptly.
-        delay_100ns(ctx->seek_target_ms.load(std::memory_order_relaxed) >= 0 ? SLEEP_1MS : SLEEP_10MS);
+        engine_poll_sleep(ctx);
     }
 }

@@ -15,6 +15,20 @@ bool first_frame_shown(PlayerContext* ctx, size_t index)
     return s.seeks.size() > index && s.seeks[index].first_frame_ms >= 0;
 }
 
+// Waits until the newest seek is one to target, done, and its first picture
+// shown; *last is that seek.
+bool last_seek_shown(PlayerContext* ctx, int32_t target, StatsSeek* last, int timeout_ms)
+{
+    bool shown = wait_for([&] {
+        StatsCopy s = stats_copy(ctx);
+        return !s.seeks.empty() && s.seeks.back().target_ms == target && s.seeks.back().first_frame_ms >= 0 &&
+               ctx->seek_target_ms.load() < 0;
+    }, timeout_ms);
+    if (shown)
+        *last = stats_copy(ctx).seeks.back();
+    return shown;
+}
+
 void start_playing(PlayerContext* ctx, const char* file, int32_t play)
 {
     load_list(ctx, {fixture_path(file)}, false);
@@ -175,12 +189,8 @@ TEST(Seek, rapid_seeks_and_switches_leave_the_engine_consistent_and_the_last_see
         std::this_thread::sleep_for(std::chrono::microseconds(500 + random() % 3000));
     }
     request_seek(ctx, 1200, 0);
-    ASSERT_TRUE(wait_for([&] {
-        StatsCopy s = stats_copy(ctx);
-        return !s.seeks.empty() && s.seeks.back().target_ms == 1200 && s.seeks.back().first_frame_ms >= 0 &&
-               ctx->seek_target_ms.load() < 0;
-    }, 20000));
-    StatsSeek last = stats_copy(ctx).seeks.back();
+    StatsSeek last;
+    ASSERT_TRUE(last_seek_shown(ctx, 1200, &last, 20000));
     EXPECT_GE(last.first_frame_ms, 1160);
     EXPECT_LE(last.first_frame_ms, 1260);
     EXPECT_GE(ctx->packets_in_flight.load(), 0);
@@ -211,12 +221,8 @@ TEST(Seek, a_seek_asked_for_during_another_keeps_its_own_direction)
         while (std::chrono::steady_clock::now() < until && ctx->seek_target_ms.load() == 2000)
             std::this_thread::yield();
         request_seek(ctx, 1000, 0);
-        ASSERT_TRUE(wait_for([&] {
-            StatsCopy s = stats_copy(ctx);
-            return !s.seeks.empty() && s.seeks.back().target_ms == 1000 && s.seeks.back().first_frame_ms >= 0 &&
-                   ctx->seek_target_ms.load() < 0;
-        }, 10000));
-        StatsSeek last = stats_copy(ctx).seeks.back();
+        StatsSeek last;
+        ASSERT_TRUE(last_seek_shown(ctx, 1000, &last, 10000));
         EXPECT_GE(last.first_frame_ms, 960);
         EXPECT_LE(last.first_frame_ms, 1060);
     }
