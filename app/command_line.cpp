@@ -1,8 +1,8 @@
-#include "app/command_line.h"
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+#include "app/app.h"
 
 namespace {
 

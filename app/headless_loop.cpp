@@ -1,5 +1,3 @@
-#include "app/headless_loop.h"
-
 #include <pthread.h>
 #include <signal.h>
 
@@ -9,13 +7,8 @@
 #include <mutex>
 #include <thread>
 
-#include "app/exit_sequence.h"
-#include "app/input_script.h"
-#include "app/main_window.h"
-#include "app/window_bridge.h"
-#include "engine/timing.h"
-#include "ui/messages.h"
-#include "ui/window_procedure.h"
+#include "app/app.h"
+#include "ui/ui.h"
 
 namespace {
 

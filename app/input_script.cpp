@@ -1,15 +1,12 @@
-#include "app/input_script.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "app/player_context.h"
-#include "engine/stats.h"
+#include "app/app.h"
 #include "playlist/playlist.h"
-#include "ui/commands.h"
+#include "ui/ui.h"
 
 namespace {
 
@@ -111,7 +108,6 @@ bool input_action_apply(PlayerContext* ctx, const InputAction* action)
 {
     switch (action->kind) {
     case INPUT_SEEK:
-        engine_stats_note_seek_request(ctx);
         command_seek_to(ctx, action->argument);
         break;
     case INPUT_PAUSE:

@@ -6,19 +6,14 @@
 
 #include <cstdio>
 
-#include "app/command_line.h"
-#include "app/exit_sequence.h"
-#include "app/headless_loop.h"
-#include "app/input_script.h"
-#include "app/main_window.h"
-#include "app/player_context.h"
-#include "decode/audio_output.h"
-#include "engine/stats.h"
-#include "engine/timing.h"
-#include "render/present.h"
+#include "app/app.h"
+#include "core/core.h"
+#include "decode/decode.h"
+#include "engine/engine.h"
+#include "render/render.h"
 #include "settings/settings.h"
-#include "ui/command_line_items.h"
-#include "ui/window_create.h"
+#include "stats/stats.h"
+#include "ui/ui.h"
 
 namespace {
 
@@ -27,7 +22,7 @@ const char* stats_path;
 void write_stats(PlayerContext* ctx, int exit_code)
 {
     if (stats_path)
-        engine_stats_write_json(ctx, stats_path, exit_code == 0 ? "quit" : "nothing_played");
+        stats_write_json(ctx, stats_path, exit_code == 0 ? "quit" : "nothing_played");
 }
 
 void save_settings(PlayerContext* ctx, int exit_code)
@@ -96,10 +91,11 @@ int main(int argc, char** argv)
         fputs("moravista: out of memory\n", stderr);
         return 1;
     }
-    ctx->stats.start_wall_ms.store(start_ms, std::memory_order_relaxed);
     ctx->quit_at_end.store(cl.quit_at_end ? 1 : 0, std::memory_order_relaxed);
-    if (!cl.stats_path.empty())
+    if (!cl.stats_path.empty()) {
         stats_path = cl.stats_path.c_str();
+        stats_enable(ctx, start_ms);
+    }
     exit_sequence_add(save_settings);
     exit_sequence_add(close_sound);
     exit_sequence_add(write_stats);

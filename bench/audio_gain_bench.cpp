@@ -6,7 +6,7 @@
 #include <cstring>
 #include <random>
 
-#include "decode/audio_output.h"
+#include "decode/decode.h"
 
 namespace {
 

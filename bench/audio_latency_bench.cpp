@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/audio_device.h"
+#include "platform/platform.h"
 
 namespace {
 

@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/player_context.h"
+#include "core/core.h"
+#include "engine/engine.h"
 #include "playlist/playlist.h"
 
 static double cpu_now_ms()

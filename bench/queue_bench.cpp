@@ -10,7 +10,9 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
-#include "app/player_context.h"
+#include "core/core.h"
+#include "engine/engine.h"
+#include "queue/queue.h"
 
 static double packet_ring_rate(uint32_t count)
 {

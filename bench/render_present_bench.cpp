@@ -13,11 +13,9 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
-#include "app/main_window.h"
-#include "app/player_context.h"
-#include "render/pixels.h"
-#include "engine/timing.h"
-#include "render/present.h"
+#include "core/core.h"
+#include "engine/engine.h"
+#include "render/render_internal.h"
 #include "settings/settings.h"
 
 namespace {

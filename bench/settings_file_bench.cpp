@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/player_context.h"
+#include "core/core.h"
+#include "engine/engine.h"
 #include "playlist/playlist.h"
 #include "settings/settings.h"
 

@@ -1,5 +1,3 @@
-#include "decode/audio_output.h"
-
 #include <emmintrin.h>
 
 extern "C" {
@@ -9,8 +7,9 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
-#include "engine/queues.h"
-#include "engine/timing.h"
+#include "decode/decode.h"
+#include "platform/platform.h"
+#include "queue/queue.h"
 
 std::atomic<uint32_t> auto_gain_level{AUTO_GAIN_START};
 
@@ -39,7 +38,7 @@ uint32_t audio_channel_mask(int32_t channels)
     return mask;
 }
 
-// Step 4: the reset has emptied the queue, so the close normally succeeds at
+// The reset has emptied the queue, so the close normally succeeds at
 // once; while the device still reports buffers playing, try again each 1 ms.
 static void close_device(AudioOutput* out, AudioDevice* device)
 {
@@ -50,7 +49,7 @@ static void close_device(AudioOutput* out, AudioDevice* device)
     out->wave_out.store(nullptr, std::memory_order_release);
 }
 
-// Step 5: the decoder makes a resampler for the new output.
+// The decoder makes a resampler for the new output.
 static void forget_resampler(AudioOutput* out)
 {
     swr_free(&out->resampler);
@@ -160,7 +159,7 @@ static void gain_stage(AudioOutput* out, FrameEntry* entry, uint32_t volume)
                    entry->audio_bytes / 2);
 }
 
-// Steps 4 and 5: the header takes the entry's buffer and gives back its own.
+// The header takes the entry's buffer and gives back its own.
 static void exchange_buffers(AudioHeader* h, FrameEntry* entry, AudioDevice* device)
 {
     if (h->wave.flags.load(std::memory_order_relaxed) & WHDR_PREPARED)

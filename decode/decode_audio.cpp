@@ -11,8 +11,9 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
-#include "app/player_context.h"
-#include "decode/decode_paths.h"
+#include "core/core.h"
+#include "decode/decode_internal.h"
+#include "queue/queue.h"
 
 // Each frame of a packet carries its own time: when the decoder gives a
 // later frame of the same packet no timestamp of its own (or repeats the
@@ -32,7 +33,7 @@ static int64_t sound_timestamp(PacketProgress* progress, const AVFrame* frame, c
     return ts;
 }
 
-// Step 6: a new resampler whenever the input format changes. False when none
+// A new resampler whenever the input format changes. False when none
 // could be made (the frame is dropped; the next frame tries again).
 static bool ensure_resampler(AudioOutput* out, const AVFrame* frame)
 {
@@ -62,7 +63,7 @@ static bool ensure_resampler(AudioOutput* out, const AVFrame* frame)
     return true;
 }
 
-// Step 7: room for the converted frame behind what is gathered already.
+// Room for the converted frame behind what is gathered already.
 static bool ensure_room(FrameEntry* entry, int64_t need, int32_t chunk_bytes, int32_t busy)
 {
     if (need <= entry->audio_capacity && need + 2 * int64_t(chunk_bytes) >= entry->audio_capacity)
@@ -81,7 +82,7 @@ static bool ensure_room(FrameEntry* entry, int64_t need, int32_t chunk_bytes, in
     return true;
 }
 
-// Steps 5 to 8 for one decoded frame. Returns whether a chunk was published.
+// For one decoded frame. Returns whether a chunk was published.
 static bool gather_frame(PlayerContext* ctx, DecoderState* state, StreamSlot* slot, FrameEntry* entry,
                          int32_t time_ms)
 {
@@ -123,7 +124,7 @@ DecodeOutcome decode_audio(PlayerContext* ctx, DecoderState* state, StreamSlot* 
         return DECODE_NEXT_PACKET; // needs more input, an error, or fully drained
     AVFormatContext* format = ctx->format.load(std::memory_order_acquire);
     const AVStream* stream = format->streams[node->packet->stream_index];
-    int32_t time_ms = frame_time_ms(ctx, stream, sound_timestamp(progress, entry->frame, stream));
+    int32_t time_ms = stream_to_media_ms(ctx, stream, sound_timestamp(progress, entry->frame, stream));
     if (time_ms < ctx->clock_ms.load(std::memory_order_relaxed) &&
         ctx->step_frame.load(std::memory_order_relaxed) == 0)
         return DECODE_AGAIN; // late: dropped

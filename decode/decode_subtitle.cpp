@@ -5,8 +5,9 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
-#include "app/player_context.h"
-#include "decode/decode_paths.h"
+#include "core/core.h"
+#include "decode/decode_internal.h"
+#include "queue/queue.h"
 #include "subtitle/subtitle.h"
 
 DecodeOutcome decode_subtitle(PlayerContext* ctx, DecoderState* state, StreamSlot* slot, PacketNode* node)

@@ -5,8 +5,10 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-#include "app/player_context.h"
-#include "decode/decode_paths.h"
+#include "core/core.h"
+#include "decode/decode_internal.h"
+#include "queue/queue.h"
+#include "stats/stats.h"
 
 // A picture's timestamp; pictures without one follow the previous picture
 // by one frame period, so a stream without timestamps still plays in order.
@@ -45,7 +47,7 @@ static void skip_if_surely_late(PlayerContext* ctx, DecoderState* state, AVCodec
         !(packet->flags & AV_PKT_FLAG_KEY) && ctx->step_frame.load(std::memory_order_relaxed) == 0) {
         AVFormatContext* format = ctx->format.load(std::memory_order_acquire);
         const AVStream* stream = format->streams[packet->stream_index];
-        if (frame_time_ms(ctx, stream, packet->pts) < ctx->clock_ms.load(std::memory_order_relaxed))
+        if (stream_to_media_ms(ctx, stream, packet->pts) < ctx->clock_ms.load(std::memory_order_relaxed))
             wanted = AVDISCARD_NONREF;
     }
     if (codec->skip_frame != wanted)
@@ -78,14 +80,14 @@ DecodeOutcome decode_video(PlayerContext* ctx, DecoderState* state, StreamSlot* 
         return DECODE_NEXT_PACKET; // needs more input, an error, or an end marker fully drained
     AVFormatContext* format = ctx->format.load(std::memory_order_acquire);
     const AVStream* stream = format->streams[node->packet->stream_index];
-    ctx->stats.video_frames_decoded.fetch_add(1, std::memory_order_relaxed);
-    entry->time_ms = frame_time_ms(ctx, stream, picture_timestamp(state, entry->frame, stream));
+    ctx->video_frames_out.fetch_add(1, std::memory_order_relaxed);
+    stats_picture_decoded(ctx);
+    entry->time_ms = stream_to_media_ms(ctx, stream, picture_timestamp(state, entry->frame, stream));
     if (entry->time_ms < ctx->clock_ms.load(std::memory_order_relaxed) &&
         ctx->step_frame.load(std::memory_order_relaxed) == 0) {
         // Late: not published. Frames before a seek's landing point are
         // expected and not counted as dropped.
-        if (ctx->stats.open_seek.load(std::memory_order_relaxed) < 0)
-            ctx->stats.video_frames_dropped.fetch_add(1, std::memory_order_relaxed);
+        stats_picture_dropped(ctx);
         av_frame_unref(entry->frame);
         return DECODE_AGAIN;
     }

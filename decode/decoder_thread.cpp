@@ -2,8 +2,6 @@
 // slots, decodes them and publishes pictures, converted sound chunks and
 // subtitles. It is the only consumer of the ring and of the slots' packet
 // lists and the only producer of the frame rings.
-#include <emmintrin.h>
-
 #include <cstring>
 
 extern "C" {
@@ -11,15 +9,9 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-#include "app/player_context.h"
-#include "decode/decode_paths.h"
-#include "engine/engine.h"
-#include "engine/timing.h"
-
-int32_t frame_time_ms(PlayerContext* ctx, const AVStream* stream, int64_t ts)
-{
-    return stream_to_media_ms(ctx, stream, ts);
-}
+#include "core/core.h"
+#include "decode/decode_internal.h"
+#include "queue/queue.h"
 
 bool send_packet_once(StreamSlot* slot, PacketProgress* progress, PacketNode* node)
 {
@@ -35,42 +27,6 @@ bool send_packet_once(StreamSlot* slot, PacketProgress* progress, PacketNode* no
     return ret >= 0 || ret == AVERROR_EOF;
 }
 
-void rgba_to_premultiplied_bgra_scalar(uint8_t* p, int64_t bytes)
-{
-    for (int64_t i = 0; i + 4 <= bytes; i += 4) {
-        uint32_t a = uint32_t(p[i + 3]) + 1;
-        uint8_t r = p[i];
-        p[i] = uint8_t((p[i + 2] * a) >> 8);
-        p[i + 1] = uint8_t((p[i + 1] * a) >> 8);
-        p[i + 2] = uint8_t((r * a) >> 8);
-    }
-}
-
-// Two pixels widened to 16-bit lanes (r g b a r g b a): red and blue
-// swapped, colour scaled by alpha + 1, alpha kept.
-static inline __m128i premultiply_two(__m128i rgba)
-{
-    __m128i alpha = _mm_shufflehi_epi16(_mm_shufflelo_epi16(rgba, _MM_SHUFFLE(3, 3, 3, 3)), _MM_SHUFFLE(3, 3, 3, 3));
-    __m128i bgra = _mm_shufflehi_epi16(_mm_shufflelo_epi16(rgba, _MM_SHUFFLE(3, 0, 1, 2)), _MM_SHUFFLE(3, 0, 1, 2));
-    // (x * (a + 1)) >> 8 stays within 16 bits for bytes.
-    __m128i scaled = _mm_srli_epi16(_mm_mullo_epi16(bgra, _mm_add_epi16(alpha, _mm_set1_epi16(1))), 8);
-    const __m128i alpha_lanes = _mm_set_epi16(-1, 0, 0, 0, -1, 0, 0, 0);
-    return _mm_or_si128(_mm_andnot_si128(alpha_lanes, scaled), _mm_and_si128(alpha_lanes, bgra));
-}
-
-void rgba_to_premultiplied_bgra(uint8_t* p, int64_t bytes)
-{
-    const __m128i zero = _mm_setzero_si128();
-    int64_t i = 0;
-    for (; i + 16 <= bytes; i += 16) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-        __m128i lo = premultiply_two(_mm_unpacklo_epi8(v, zero));
-        __m128i hi = premultiply_two(_mm_unpackhi_epi8(v, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i), _mm_packus_epi16(lo, hi));
-    }
-    rgba_to_premultiplied_bgra_scalar(p + i, bytes - i);
-}
-
 bool publish_frame(StreamSlot* slot)
 {
     uint32_t w = slot->frames_write.load(std::memory_order_relaxed);
@@ -84,7 +40,7 @@ bool publish_frame(StreamSlot* slot)
     return frame_ring_has_room(slot);
 }
 
-// Step 3: the packet at the head of the slot's list, moving ring entries
+// The packet at the head of the slot's list, moving ring entries
 // into the slots until one reaches this slot. The subtitle slot never takes
 // from the ring itself.
 static PacketNode* next_packet(PlayerContext* ctx, int kind)
@@ -106,7 +62,7 @@ static void release_packet(PlayerContext* ctx, DecoderState* state, int kind)
     packet_node_release(&ctx->slots[kind], &ctx->packets_in_flight);
 }
 
-// Step 7: when packets run out, a gathered sound chunk is published as it is.
+// When packets run out, a gathered sound chunk is published as it is.
 static void flush_audio_chunk(PlayerContext* ctx, DecoderState* state, StreamSlot* slot)
 {
     if (ctx->decoder_busy.load(std::memory_order_relaxed) == 0)
@@ -130,28 +86,25 @@ static DecodeOutcome decode_one(PlayerContext* ctx, DecoderState* state, int kin
 static void slot_step(PlayerContext* ctx, DecoderState* state, int kind)
 {
     StreamSlot* slot = &ctx->slots[kind];
-    // 1.
     if (slot->stream_index.load(std::memory_order_acquire) < 0)
         return;
     for (;;) {
-        // 2. The entry at frames_write must be free before anything decodes into it.
+        // The entry at frames_write must be free before anything decodes into it.
         if (!frame_ring_has_room(slot))
             return;
-        // 3.
         PacketNode* node = next_packet(ctx, kind);
         if (!node) {
             if (kind == SLOT_AUDIO)
                 flush_audio_chunk(ctx, state, slot);
             return;
         }
-        // 4. Drop mode: a seek or the end of the item is under way.
+        // Drop mode: a seek or the end of the item is under way.
         if (ctx->seek_target_ms.load(std::memory_order_relaxed) >= 0) {
             if (kind == SLOT_VIDEO)
                 state->video_catching_up = 1;
             release_packet(ctx, state, kind);
             continue;
         }
-        // 5, 6.
         DecodeOutcome outcome = decode_one(ctx, state, kind, node);
         while (outcome == DECODE_AGAIN) {
             if (ctx->seek_target_ms.load(std::memory_order_relaxed) >= 0)

@@ -8,17 +8,13 @@ extern "C" {
 #include <ass/ass.h>
 }
 
-#include "app/player_context.h"
-#include "app/window_bridge.h"
-#include "engine/engine.h"
-#include "engine/timing.h"
-#include "render/present.h"
+#include "core/core.h"
+#include "engine/engine_internal.h"
+#include "queue/queue.h"
 #include "settings/settings.h"
-#include "ui/messages.h"
-#include "ui/notice.h"
-#include "ui/window_title.h"
+#include "stats/stats.h"
 
-// Step 1: the request, taken by exchange so that none written meanwhile is lost.
+// The request, taken by exchange so that none written meanwhile is lost.
 static int32_t take_request(PlayerContext* ctx)
 {
     for (;;) {
@@ -31,7 +27,7 @@ static int32_t take_request(PlayerContext* ctx)
 
 constexpr int32_t NEWER_REQUEST = -2;
 
-// Step 3: the requested entry, or the next one that opens, wrapping around
+// The requested entry, or the next one that opens, wrapping around
 // the list (not when the run ends at the end of the list). Returns the entry
 // opened, -1 when none opened, NEWER_REQUEST when a new request came.
 static int32_t open_first_playable(PlayerContext* ctx, int32_t requested)
@@ -59,7 +55,7 @@ static int32_t open_first_playable(PlayerContext* ctx, int32_t requested)
     return -1;
 }
 
-// Step 4: the clock and the play state of the item just opened.
+// The clock and the play state of the item just opened.
 static void start_item(PlayerContext* ctx, int32_t i)
 {
     uint32_t count = ctx->item_count.load(std::memory_order_relaxed);
@@ -75,7 +71,7 @@ static void start_item(PlayerContext* ctx, int32_t i)
     int32_t start = ctx->open_start_ms.load(std::memory_order_relaxed);
     int32_t duration = ctx->duration_ms.load(std::memory_order_relaxed);
     if (start > 0 && duration > 100 && start < duration) {
-        ctx->stats.seek_origin.store(SEEK_BY_START, std::memory_order_relaxed);
+        stats_engine_seek(ctx, SEEK_BY_START);
         ctx->clock_ms.store(start, std::memory_order_relaxed);
         ctx->seek_target_ms.store(start, std::memory_order_relaxed);
     }
@@ -87,7 +83,7 @@ static void start_item(PlayerContext* ctx, int32_t i)
         flush_frames(ctx, 0);
 }
 
-// Step 5: nothing is open.
+// Nothing is open.
 static void go_idle(PlayerContext* ctx)
 {
     if (ctx->open_index.load(std::memory_order_acquire) < 0)
@@ -100,12 +96,11 @@ static void go_idle(PlayerContext* ctx)
 
 void media_thread(PlayerContext* ctx)
 {
-    engine_stats_reset(ctx);
     if (ctx->osd_renderer)
         ass_set_fonts(ctx->osd_renderer, nullptr, nullptr, ASS_FONTPROVIDER_AUTODETECT, nullptr, 1);
     for (;;) {
         int32_t requested = take_request(ctx);
-        // 2. Stop.
+        // Stop.
         if (uint32_t(requested) >= ctx->item_count.load(std::memory_order_relaxed)) {
             hold_presentation(ctx);
             close_item(ctx);
@@ -114,7 +109,6 @@ void media_thread(PlayerContext* ctx)
             go_idle(ctx);
             continue;
         }
-        // 3.
         int32_t opened = open_first_playable(ctx, requested);
         if (opened == NEWER_REQUEST)
             continue;
@@ -126,11 +120,10 @@ void media_thread(PlayerContext* ctx)
             show_notice(ctx, " 无法播放 %d / %u - %s ", requested + 1,
                         ctx->item_count.load(std::memory_order_relaxed), ctx->display_name);
             if (ctx->quit_at_end.load(std::memory_order_relaxed))
-                window_post(MSG_CLOSE, engine_stats_any_opened(ctx) ? 0 : 1, 0);
+                window_post(MSG_CLOSE, ctx->items_opened.load(std::memory_order_relaxed) > 0 ? 0 : 1, 0);
             go_idle(ctx);
             continue;
         }
-        // 4.
         start_item(ctx, opened);
         demux_loop(ctx);
     }

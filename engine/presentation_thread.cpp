@@ -7,14 +7,12 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
-#include "app/main_window.h"
-#include "app/player_context.h"
-#include "app/window_bridge.h"
-#include "engine/engine.h"
-#include "engine/timing.h"
-#include "render/present.h"
-#include "ui/messages.h"
-#include "ui/notice.h"
+#include "core/core.h"
+#include "decode/decode.h"
+#include "engine/engine_internal.h"
+#include "queue/queue.h"
+#include "render/render.h"
+#include "stats/stats.h"
 
 // What one pass hands from the frame steps to the drawing step.
 struct PassState {
@@ -28,7 +26,7 @@ static bool has_stream(PlayerContext* ctx, int kind)
     return ctx->slots[kind].stream_index.load(std::memory_order_relaxed) >= 0;
 }
 
-// Step 2: once every 100 ms of wall time.
+// Once every 100 ms of wall time.
 static void housekeeping_tick(PlayerContext* ctx)
 {
     int32_t ticks = ctx->clock_ticks.load(std::memory_order_relaxed) - 1;
@@ -61,7 +59,6 @@ static void housekeeping_tick(PlayerContext* ctx)
     }
 }
 
-// Steps 1 to 3.
 static void advance_clock(PlayerContext* ctx, PassState* pass)
 {
     pass->now = now_ms();
@@ -81,7 +78,7 @@ static void advance_clock(PlayerContext* ctx, PassState* pass)
     ctx->frame_taken.store(0, std::memory_order_relaxed);
 }
 
-// Step 4: at most 5 ms toward the sound per report, or 3 ms held back.
+// At most 5 ms toward the sound per report, or 3 ms held back.
 static void correct_clock(PlayerContext* ctx, PassState* pass)
 {
     int32_t c = ctx->audio.audio_clock_ms.exchange(0, std::memory_order_acq_rel);
@@ -113,7 +110,7 @@ static bool demuxer_at_end(PlayerContext* ctx)
            ctx->end_of_file.load(std::memory_order_relaxed) == 1;
 }
 
-// Step 5.2 and 6.2: while stepping, a late entry is passed over when the
+// While stepping, a late entry is passed over when the
 // next one is also due; false when the step must wait for more frames.
 static bool step_skips(PlayerContext* ctx, StreamSlot* slot, int32_t e, bool* skip)
 {
@@ -159,13 +156,12 @@ static Look first_look(PlayerContext* ctx, StreamSlot* slot, const FrameEntry* e
     return LOOK_USE;
 }
 
-// Step 5.
 static void take_video(PlayerContext* ctx, PassState* pass)
 {
     StreamSlot* slot = &ctx->slots[SLOT_VIDEO];
     while (slot->frames_read.load(std::memory_order_relaxed) != slot->frames_write.load(std::memory_order_acquire)) {
         FrameEntry* entry = &slot->frames[slot->frames_read.load(std::memory_order_relaxed)];
-        // 5.1, 5.2: a discarded picture leaves the one on screen in place.
+        // A discarded picture leaves the one on screen in place.
         int32_t e = 0;
         Look look = first_look(ctx, slot, entry, true, &e);
         if (look == LOOK_WAIT)
@@ -175,24 +171,20 @@ static void take_video(PlayerContext* ctx, PassState* pass)
             advance_read(slot);
             continue;
         }
-        // 5.3, 5.4
         ctx->frame_taken.store(1, std::memory_order_relaxed);
         if (e > 50)
             return;
-        // 5.5
         if (e > 0) {
             if (ctx->redraw_pending.load(std::memory_order_relaxed) != 0 ||
                 ctx->playing.load(std::memory_order_relaxed) == 0)
                 return;
             ctx->due_wall_ms.fetch_add(e, std::memory_order_relaxed);
         } else if (e < 0) {
-            // 5.6 Late: it becomes the current frame without being drawn.
-            if (ctx->stats.open_seek.load(std::memory_order_relaxed) < 0)
-                ctx->stats.video_frames_dropped.fetch_add(1, std::memory_order_relaxed);
+            // Late: it becomes the current frame without being drawn.
+            stats_picture_dropped(ctx);
             advance_read(slot);
             continue;
         }
-        // 5.7
         if (entry->time_ms > ctx->duration_ms.load(std::memory_order_relaxed))
             ctx->duration_ms.store(entry->time_ms, std::memory_order_relaxed);
         ctx->redraw_pending.store(ctx->window_visible.load(std::memory_order_relaxed), std::memory_order_relaxed);
@@ -207,7 +199,7 @@ static uint32_t buffers_queued(const AudioOutput* out)
     return (out->header_write.load(std::memory_order_relaxed) - out->header_done.load(std::memory_order_acquire)) & 7;
 }
 
-// Step 6.6: the part of a late chunk that lies before the clock is cut off.
+// The part of a late chunk that lies before the clock is cut off.
 // False when nothing of it is left to play.
 static bool trim_late_chunk(PlayerContext* ctx, FrameEntry* entry, int32_t e)
 {
@@ -226,7 +218,7 @@ static bool trim_late_chunk(PlayerContext* ctx, FrameEntry* entry, int32_t e)
     return true;
 }
 
-// Step 6. Returns when the device cannot take more or the next chunk must wait.
+// Returns when the device cannot take more or the next chunk must wait.
 static void feed_audio(PlayerContext* ctx, PassState* pass)
 {
     StreamSlot* slot = &ctx->slots[SLOT_AUDIO];
@@ -234,7 +226,6 @@ static void feed_audio(PlayerContext* ctx, PassState* pass)
     bool video = has_stream(ctx, SLOT_VIDEO);
     while (slot->frames_read.load(std::memory_order_relaxed) != slot->frames_write.load(std::memory_order_acquire)) {
         FrameEntry* entry = &slot->frames[slot->frames_read.load(std::memory_order_relaxed)];
-        // 6.1, 6.2
         int32_t e = 0;
         Look look = first_look(ctx, slot, entry, !video, &e);
         if (look == LOOK_WAIT)
@@ -243,14 +234,12 @@ static void feed_audio(PlayerContext* ctx, PassState* pass)
             advance_read(slot);
             continue;
         }
-        // 6.3
         ctx->frame_taken.store(1, std::memory_order_relaxed);
         uint32_t next = (out->header_write.load(std::memory_order_relaxed) + 1) & 7;
         if (next == out->header_done.load(std::memory_order_acquire))
             return;
         uint32_t queued = buffers_queued(out);
         if (e >= 0 && queued > 0) {
-            // 6.4
             if (ctx->playing.load(std::memory_order_relaxed) == 0)
                 return;
             if (e > 150) {
@@ -259,75 +248,25 @@ static void feed_audio(PlayerContext* ctx, PassState* pass)
                 ctx->clock_ms.fetch_add(50, std::memory_order_relaxed);
             }
         } else if (e >= 0) {
-            // 6.5
             if (e > 15)
                 return;
         } else if (out->volume.load(std::memory_order_relaxed) == 0 || queued > 0 || !trim_late_chunk(ctx, entry, e)) {
-            // 6.6
             advance_read(slot);
             continue;
         }
-        // 6.7
         if (!video) {
             ctx->audio_only_position_ms.store(entry->time_ms, std::memory_order_relaxed);
             ctx->redraw_pending.store(ctx->window_visible.load(std::memory_order_relaxed), std::memory_order_relaxed);
-            engine_stats_presented(ctx, entry->time_ms, false);
         }
-        // 6.8
+        stats_sound_written(ctx, entry->time_ms, !video);
         audio_write(out, entry, next);
-        ctx->stats.audio_chunks_written.fetch_add(1, std::memory_order_release);
         advance_read(slot);
     }
 }
 
-// The A/V figure: the media time the listener hears now, from the device's
-// last report, minus the time of the picture just shown. Reports made before
-// the device was last reset (they may carry times from before a seek or of
-// the previous item), or too old to extrapolate, are not used.
-static void measure_av_offset(PlayerContext* ctx, PassState* pass)
-{
-    if (!has_stream(ctx, SLOT_AUDIO) || ctx->playing.load(std::memory_order_relaxed) != 1)
-        return;
-    const AudioOutput* out = &ctx->audio;
-    uint32_t heard_wall = out->heard_wall_ms.load(std::memory_order_acquire);
-    int32_t heard_time = out->heard_time_ms.load(std::memory_order_relaxed);
-    uint32_t now = now_ms();
-    uint32_t reset_wall = ctx->stats.audio_reset_wall_ms.load(std::memory_order_acquire);
-    if (heard_wall == 0 || int32_t(heard_wall - reset_wall) <= 0 || now - heard_wall > 250)
-        return;
-    engine_stats_av_offset(ctx, heard_time + int32_t(now - heard_wall) - pass->picture_ms);
-}
-
-void hold_presentation(PlayerContext* ctx)
-{
-    // Both sides store their own flag and then read the other's, all
-    // sequentially consistent: either the drawing pass sees the hold and
-    // draws nothing, or the hold sees it drawing and waits until it is done.
-    // Its reads then happen before what the holder does next.
-    ctx->presentation_hold.store(1, std::memory_order_seq_cst);
-    while (ctx->presentation_drawing.load(std::memory_order_seq_cst) != 0)
-        delay_100ns(SLEEP_1MS);
-}
-
-void wait_for_drawing(PlayerContext* ctx)
-{
-    for (int i = 0; i < 1000 && ctx->presentation_drawing.load(std::memory_order_seq_cst) != 0; i++)
-        delay_100ns(SLEEP_1MS);
-}
-
-void engine_poll_sleep(const PlayerContext* ctx)
-{
-    delay_100ns(ctx->seek_target_ms.load(std::memory_order_relaxed) >= 0 ? SLEEP_1MS : SLEEP_10MS);
-}
-
-void release_presentation(PlayerContext* ctx)
-{
-    ctx->presentation_hold.store(0, std::memory_order_release);
-}
-
 static bool draw_unheld(PlayerContext* ctx, PassState* pass);
 
-// Step 7. Returns whether a picture was drawn (the next pass then starts at once).
+// Returns whether a picture was drawn (the next pass then starts at once).
 static bool draw(PlayerContext* ctx, PassState* pass)
 {
     ctx->presentation_drawing.store(1, std::memory_order_seq_cst);
@@ -346,8 +285,8 @@ static bool draw_unheld(PlayerContext* ctx, PassState* pass)
         StreamSlot* slot = &ctx->slots[SLOT_VIDEO];
         present_frame(ctx, slot->frames[current_frame_index(slot)].frame);
         if (pass->new_picture) {
-            engine_stats_presented(ctx, pass->picture_ms, true);
-            measure_av_offset(ctx, pass);
+            ctx->pictures_shown.fetch_add(1, std::memory_order_relaxed);
+            stats_picture_shown(ctx, pass->picture_ms);
         }
         return true;
     }

@@ -6,7 +6,6 @@
 
 #include "platform/platform.h"
 #include "platform/window_internal.h"
-#include "render/present.h"
 
 namespace {
 

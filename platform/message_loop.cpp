@@ -14,7 +14,6 @@
 
 #include "platform/platform.h"
 #include "platform/window_internal.h"
-#include "ui/messages.h"
 
 struct QueuedMessage {
     QueuedMessage* next;

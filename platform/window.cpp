@@ -13,10 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/window_rect.h"
 #include "platform/platform.h"
 #include "platform/window_internal.h"
-#include "ui/messages.h"
 
 namespace {
 

@@ -12,8 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/player_context.h"
-#include "ui/notice.h"
+#include "core/core.h"
 
 const char PLAYLIST_VIDEO_PATTERNS[] =
     "*.asf;*.avi;*.avs;*.f4v;*.flv;*.m4v;*.mov;*.mp4;*.mkv;*.mpg;*.rm;*.rmvb;*.swf;*.vob;*.webm;*.wmv;*.3gp;*.ts";

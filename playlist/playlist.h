@@ -1,7 +1,7 @@
-// The playlist: entries with path, title and parameters. Owned by the window
-// thread: only that thread adds, sorts or shuffles entries. The engine reaches
-// it only through MSG_PLAYLIST (playlist/playlist_messages.h) and the open
-// request fields of the player context.
+// The playlist's door: entries with path, title and parameters (the record
+// is in core/playlist_types.h). Owned by the window thread: only that thread
+// adds, sorts or shuffles entries. The engine reaches it only through
+// MSG_PLAYLIST and the open request fields of the player context.
 //
 // Texts are UTF-8; a path is the native byte string the file system gave, so
 // it need not be valid UTF-8. The entry count and the current index live in
@@ -10,24 +10,7 @@
 #pragma once
 #include <cstdint>
 
-struct PlayerContext;
-
-struct PlaylistEntry {
-    char* path;   // never null
-    char* title;  // null when the entry has none
-    char* params; // key=value pairs joined by U+0001, null when none
-};
-
-struct Playlist {
-    PlaylistEntry* items;
-    uint32_t item_capacity;
-    // Duplicate check index: open addressing over the path strings (by
-    // address, so sorting and shuffling keep it valid), keyed by a hash that
-    // ignores ASCII letter case. Rebuilt after a replace-mode commit.
-    char** path_slots;
-    uint32_t path_slot_count; // a power of two, or 0
-    uint32_t path_slots_used;
-};
+#include "core/core.h"
 
 // File type lists: shell patterns separated by ";", matched without regard
 // to letter case.
@@ -95,3 +78,26 @@ int playlist_previous(PlayerContext* ctx);
 // Play when nothing is open: the current entry, or entry 0 when the current
 // index lies outside the list. Returns 1 when a request was written.
 int playlist_play_idle(PlayerContext* ctx);
+
+// ---- what the engine asks of the playlist (window thread) ----
+// Handles MSG_PLAYLIST sub-codes 2 to 5 (core/messages.h) on the window
+// thread; 0 and 1 belong to the window itself.
+intptr_t playlist_handle_message(PlayerContext* ctx, uint32_t sub_code, intptr_t param);
+
+// The sub-codes as plain functions.
+// The item ended. Two or more entries: the next one, wrapping to the
+// first; fewer: the single item restarts from 0. With quit_at_end set, the
+// wrap or the restart posts MSG_CLOSE (exit code 0) instead.
+void playlist_item_ended(PlayerContext* ctx);
+// Media_path and display_name of entry index. Returns 1 when they were
+// filled, 0 when the index lies outside the list or the path needs more
+// than 779 UTF-16 units (the entry cannot be opened).
+int playlist_fill_path(PlayerContext* ctx, intptr_t index);
+// Frees the previous open options, then builds ctx->open_options from
+// the entry's parameters. Returns the address of ctx->open_options (an
+// AVDictionary**, what the open call takes) when it holds a pair, else 0.
+intptr_t playlist_build_options(PlayerContext* ctx, intptr_t index);
+// Waits (1 ms steps) until the video decoder has returned 128 frames
+// since its stream was opened or the item has run dry, then sets
+// seek_target_ms to target_ms.
+void playlist_deferred_seek(PlayerContext* ctx, int32_t target_ms);

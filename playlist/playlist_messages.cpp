@@ -1,5 +1,3 @@
-#include "playlist/playlist_messages.h"
-
 #include <glib.h>
 
 #include <atomic>
@@ -10,25 +8,10 @@ extern "C" {
 #include <libavutil/dict.h>
 }
 
-#include "app/main_window.h"
-#include "app/player_context.h"
-#include "app/text_utf.h"
-#include "app/window_bridge.h"
-#include "engine/timing.h"
+#include "core/core.h"
 #include "playlist/playlist.h"
-#include "ui/messages.h"
-#include "ui/notice.h"
 
 namespace {
-
-std::atomic<const PlaylistWindowHooks*> window_hooks{nullptr};
-
-const PlaylistWindowHooks* hooks()
-{
-    static const PlaylistWindowHooks none{};
-    const PlaylistWindowHooks* h = window_hooks.load(std::memory_order_acquire);
-    return h ? h : &none;
-}
 
 const PlaylistEntry* entry_at(PlayerContext* ctx, intptr_t index)
 {
@@ -58,27 +41,7 @@ void unescape_value(const char* value, std::string* out)
     }
 }
 
-void show_window(PlayerContext* ctx, intptr_t topmost)
-{
-    if (auto fn = hooks()->show_window)
-        fn(ctx, topmost);
-}
-
-void hide_pointer(PlayerContext* ctx)
-{
-    ctx->clock_ticks.store(0, std::memory_order_relaxed);
-    main_window_of(ctx)->cursor_hidden.store(1, std::memory_order_relaxed);
-    if (auto fn = hooks()->hide_pointer)
-        fn(ctx);
-    request_redraw(ctx);
-}
-
 } // namespace
-
-void playlist_set_window_hooks(const PlaylistWindowHooks* h)
-{
-    window_hooks.store(h, std::memory_order_release);
-}
 
 void playlist_item_ended(PlayerContext* ctx)
 {
@@ -167,14 +130,14 @@ intptr_t playlist_build_options(PlayerContext* ctx, intptr_t index)
 
 void playlist_deferred_seek(PlayerContext* ctx, int32_t target_ms)
 {
-    if (auto frames_decoded = hooks()->video_frames_decoded) {
-        for (int waited = 0; waited < DEFERRED_SEEK_MAX_WAIT_MS && frames_decoded(ctx) < 128; waited++) {
-            ctx->clock_ms.store(OPEN_INDEX_STOP, std::memory_order_relaxed);
-            delay_100ns(SLEEP_1MS);
-            if (ctx->end_of_file.load(std::memory_order_acquire) &&
-                ctx->packets_in_flight.load(std::memory_order_acquire) == 0)
-                break;
-        }
+    for (int waited = 0; waited < DEFERRED_SEEK_MAX_WAIT_MS &&
+                         ctx->video_frames_out.load(std::memory_order_relaxed) < 128;
+         waited++) {
+        ctx->clock_ms.store(OPEN_INDEX_STOP, std::memory_order_relaxed);
+        delay_100ns(SLEEP_1MS);
+        if (ctx->end_of_file.load(std::memory_order_acquire) &&
+            ctx->packets_in_flight.load(std::memory_order_acquire) == 0)
+            break;
     }
     ctx->seek_target_ms.store(target_ms, std::memory_order_relaxed);
 }
@@ -182,12 +145,6 @@ void playlist_deferred_seek(PlayerContext* ctx, int32_t target_ms)
 intptr_t playlist_handle_message(PlayerContext* ctx, uint32_t sub_code, intptr_t param)
 {
     switch (sub_code) {
-    case PLAYLIST_SHOW_WINDOW:
-        show_window(ctx, param);
-        return 0;
-    case PLAYLIST_HIDE_POINTER:
-        hide_pointer(ctx);
-        return 0;
     case PLAYLIST_ITEM_ENDED:
         playlist_item_ended(ctx);
         return 0;

@@ -12,9 +12,8 @@
 #include <cstring>
 #include <vector>
 
-#include "app/player_context.h"
+#include "core/core.h"
 #include "playlist/playlist.h"
-#include "ui/notice.h"
 
 namespace {
 

@@ -1,5 +1,3 @@
-#include "render/frame_buffer.h"
-
 #include <cairo.h>
 #include <pango/pangocairo.h>
 
@@ -11,7 +9,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "render/present.h"
+#include "core/core.h"
+#include "render/render_internal.h"
 
 namespace {
 
@@ -19,7 +18,7 @@ namespace {
 // groups of up to eight pixels, so the last row can run a little over.
 constexpr size_t TAIL_BYTES = 64;
 
-void release_text_context(Display* d)
+void release_text_context(FrameDisplay* d)
 {
     if (d->layout)
         g_object_unref(d->layout);
@@ -34,7 +33,7 @@ void release_text_context(Display* d)
 
 } // namespace
 
-bool frame_buffer_ensure(Display* d)
+bool frame_buffer_ensure(FrameDisplay* d)
 {
     if (d->buffer_bits && d->client_width <= d->buffer_width && d->client_height <= d->buffer_height)
         return true;
@@ -70,7 +69,7 @@ bool frame_buffer_ensure(Display* d)
     return true;
 }
 
-void display_free(Display* d)
+void display_free(FrameDisplay* d)
 {
     release_text_context(d);
     free(d->buffer_bits);

@@ -8,17 +8,14 @@
 #include <cstring>
 #include <string>
 
-#include "app/main_window.h"
-#include "app/player_context.h"
-#include "render/pixels.h"
-#include "render/present.h"
-#include "ui/notice.h"
+#include "core/core.h"
+#include "render/render_internal.h"
 
 namespace {
 
 // Cuts a rectangle to the frame buffer so no primitive can write outside it,
 // whatever the caller computed for a tiny or huge window.
-bool clip_to_buffer(const Display* d, int32_t* x, int32_t* y, int32_t* w, int32_t* h)
+bool clip_to_buffer(const FrameDisplay* d, int32_t* x, int32_t* y, int32_t* w, int32_t* h)
 {
     int64_t left = *x, top = *y, right = int64_t(*x) + *w, bottom = int64_t(*y) + *h;
     if (left < 0)
@@ -38,7 +35,7 @@ bool clip_to_buffer(const Display* d, int32_t* x, int32_t* y, int32_t* w, int32_
     return true;
 }
 
-uint8_t* pixel_at(const Display* d, int32_t x, int32_t y)
+uint8_t* pixel_at(const FrameDisplay* d, int32_t x, int32_t y)
 {
     return d->buffer_bits + int64_t(y) * d->buffer_pitch + int64_t(x) * 4;
 }
@@ -47,13 +44,13 @@ using RectKernel = void (*)(uint8_t*, int64_t, int32_t, int32_t, uint32_t);
 
 void apply_rect(PlayerContext* ctx, RectKernel kernel, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t value)
 {
-    Display* d = &ctx->display;
+    FrameDisplay* d = &ctx->display;
     if (clip_to_buffer(d, &x, &y, &w, &h))
         kernel(pixel_at(d, x, y), d->buffer_pitch, w, h, value);
 }
 
 // Cuts a box to the client area: the far edges first, then the near ones.
-OsdRect clip_box(const Display* d, int32_t left, int32_t top, int32_t width, int32_t height)
+OsdRect clip_box(const FrameDisplay* d, int32_t left, int32_t top, int32_t width, int32_t height)
 {
     if (left + width > d->client_width)
         width = d->client_width - left;
@@ -100,7 +97,7 @@ void set_layout_text(PangoLayout* layout, const char* text, int32_t length)
     g_free(valid);
 }
 
-void layout_text(Display* d, const char* text, int32_t length)
+void layout_text(FrameDisplay* d, const char* text, int32_t length)
 {
     pango_layout_set_width(d->layout, -1);
     pango_layout_set_wrap(d->layout, PANGO_WRAP_WORD);
@@ -116,7 +113,7 @@ void set_source_colour(cairo_t* cr, uint32_t rgb)
 
 // Draws the layout with its top-left at (x, y). The SIMD kernels write the
 // same memory, so cairo is told before and after.
-void show_layout(Display* d, double x, double y)
+void show_layout(FrameDisplay* d, double x, double y)
 {
     cairo_surface_mark_dirty(d->surface);
     cairo_save(d->cr);
@@ -133,7 +130,7 @@ void show_layout(Display* d, double x, double y)
 
 _PangoFontDescription* osd_font_of(PlayerContext* ctx, OsdFontKind kind)
 {
-    Display* d = &ctx->display;
+    FrameDisplay* d = &ctx->display;
     switch (kind) {
     case FONT_OSD:
         if (!d->osd_font) {
@@ -156,7 +153,7 @@ _PangoFontDescription* osd_font_of(PlayerContext* ctx, OsdFontKind kind)
 
 _PangoFontDescription* osd_select_font(PlayerContext* ctx, _PangoFontDescription* font)
 {
-    Display* d = &ctx->display;
+    FrameDisplay* d = &ctx->display;
     PangoFontDescription* previous = d->current_font;
     d->current_font = font;
     return previous;
@@ -169,7 +166,7 @@ void osd_set_text_colour(PlayerContext* ctx, uint32_t rgb)
 
 void osd_measure(PlayerContext* ctx, const char* text, int32_t length, int32_t* width, int32_t* height)
 {
-    Display* d = &ctx->display;
+    FrameDisplay* d = &ctx->display;
     *width = *height = 0;
     if (!d->layout)
         return;
@@ -182,7 +179,7 @@ void osd_measure(PlayerContext* ctx, const char* text, int32_t length, int32_t* 
 
 void osd_text_out(PlayerContext* ctx, int32_t x, int32_t y, const char* text, int32_t length)
 {
-    Display* d = &ctx->display;
+    FrameDisplay* d = &ctx->display;
     if (!d->layout)
         return;
     layout_text(d, text, length);
@@ -193,7 +190,7 @@ void osd_text_out(PlayerContext* ctx, int32_t x, int32_t y, const char* text, in
 
 void fill_rows(PlayerContext* ctx, int32_t first_row, int32_t count, uint32_t pattern)
 {
-    Display* d = &ctx->display;
+    FrameDisplay* d = &ctx->display;
     int32_t x = 0, w = d->buffer_width;
     if (clip_to_buffer(d, &x, &first_row, &w, &count))
         fill_bytes(pixel_at(d, 0, first_row), size_t(count) * size_t(d->buffer_pitch), pattern);
@@ -209,7 +206,7 @@ void fill_rect(PlayerContext* ctx, int32_t x, int32_t y, int32_t width, int32_t 
 int draw_text_box(PlayerContext* ctx, OsdRect* out, int32_t x, int32_t y, int32_t pad_x, int32_t pad_y,
                   int32_t flags, const char* text, int32_t length)
 {
-    Display* d = &ctx->display;
+    FrameDisplay* d = &ctx->display;
     if (!d->layout)
         return 0;
     int32_t tw, th;
@@ -243,7 +240,7 @@ constexpr const char* NOTICE_FAMILY = "Noto Sans CJK SC";
 
 // The notice font follows the window width's size class (width / 26) and is
 // made again only when that class changes.
-PangoFontDescription* notice_font_for(Display* d, int32_t size)
+PangoFontDescription* notice_font_for(FrameDisplay* d, int32_t size)
 {
     if (size != d->notice_font_size || !d->notice_font) {
         d->notice_font_size = size;
@@ -257,7 +254,7 @@ PangoFontDescription* notice_font_for(Display* d, int32_t size)
     return d->notice_font;
 }
 
-void layout_wrapped(Display* d, const std::string& text, int32_t avail)
+void layout_wrapped(FrameDisplay* d, const std::string& text, int32_t avail)
 {
     pango_layout_set_font_description(d->layout, d->current_font);
     pango_layout_set_width(d->layout, avail * PANGO_SCALE);
@@ -268,7 +265,7 @@ void layout_wrapped(Display* d, const std::string& text, int32_t avail)
 
 // Shortens a word that cannot fit on a line of avail pixels to the longest
 // prefix that fits together with "...".
-std::string ellipsize_word(Display* d, const std::string& word, int32_t avail)
+std::string ellipsize_word(FrameDisplay* d, const std::string& word, int32_t avail)
 {
     PangoLayout* probe = pango_layout_copy(d->layout);
     pango_layout_set_width(probe, -1);
@@ -292,7 +289,7 @@ std::string ellipsize_word(Display* d, const std::string& word, int32_t avail)
 // Lays the notice out with word wrap in avail pixels; a line that is still
 // too wide holds one word longer than the line, which is cut with an
 // ellipsis, as the word-ellipsis rule of the notice asks.
-void layout_notice(Display* d, std::string text, int32_t avail)
+void layout_notice(FrameDisplay* d, std::string text, int32_t avail)
 {
     for (int round = 0; round < 16; round++) {
         layout_wrapped(d, text, avail);
@@ -325,7 +322,7 @@ void layout_notice(Display* d, std::string text, int32_t avail)
 
 void draw_notice(PlayerContext* ctx, OsdRect* out)
 {
-    Display* d = &ctx->display;
+    FrameDisplay* d = &ctx->display;
     if (!d->layout)
         return;
     char text[sizeof ctx->notice_text];
@@ -364,7 +361,7 @@ namespace {
 
 // The three caption glyphs as shapes in the 19 x 19 cell at (x, y) that the
 // symbol font's glyph would occupy.
-void draw_caption_glyph(Display* d, char glyph, double x, double y)
+void draw_caption_glyph(FrameDisplay* d, char glyph, double x, double y)
 {
     cairo_t* cr = d->cr;
     cairo_surface_mark_dirty(d->surface);
@@ -406,7 +403,7 @@ void draw_caption_glyph(Display* d, char glyph, double x, double y)
 void draw_caption_button(CaptionButton* button, int32_t id, char glyph)
 {
     PlayerContext* ctx = button->ctx;
-    Display* d = &ctx->display;
+    FrameDisplay* d = &ctx->display;
     const int32_t left = button->rect.left, top = button->rect.top;
     uint32_t colour;
     uint32_t shade;

@@ -1,10 +1,11 @@
-#include "render/pixels.h"
-
 #include <emmintrin.h>
 
 #include <cstring>
 
 #include <ass/ass.h>
+
+#include "core/core.h"
+#include "render/render_internal.h"
 
 namespace {
 

@@ -4,8 +4,6 @@
 // ticks, hover display), waits for the picture's due time and hands the
 // client area to the window. It also carries out the copy-image commands,
 // since only it owns the frame buffer and the scaler.
-#include "render/present.h"
-
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -22,13 +20,10 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "app/main_window.h"
-#include "app/player_context.h"
-#include "engine/timing.h"
-#include "render/pixels.h"
+#include "core/core.h"
+#include "render/render_internal.h"
 #include "settings/settings.h"
 #include "subtitle/subtitle.h"
-#include "ui/notice.h"
 
 namespace {
 
@@ -36,7 +31,6 @@ std::atomic<BlitHook> blit_hook{nullptr};
 std::atomic<void*> blit_user{nullptr};
 std::atomic<ClipboardHook> clipboard_hook{nullptr};
 std::atomic<void*> clipboard_user{nullptr};
-std::atomic<GpuPresentHook> gpu_presenter{nullptr};
 char copy_target[4096];
 
 constexpr uint32_t BORDER_PURPLE = bgrx(0x22, 0x11, 0x22, 0x11);
@@ -83,7 +77,7 @@ void display_terms(PlayerContext* ctx, const AVFrame* frame, uint32_t* dw, uint3
     }
 }
 
-// ---- step 1: the copy commands ----
+// ---- the copy commands ----
 
 const char* copy_picture(PlayerContext* ctx, AVFrame* frame, int32_t time_ms, int32_t request)
 {
@@ -124,11 +118,11 @@ const char* copy_picture(PlayerContext* ctx, AVFrame* frame, int32_t time_ms, in
     return message;
 }
 
-// ---- step 4: background and content ----
+// ---- background and content ----
 
 // Scales the frame into the picture rectangle with the cached scaler; the
 // picture area keeps what it held when no scaler can be made.
-void scale_picture(Display* d, const AVFrame* frame, const PictureFit& fit)
+void scale_picture(FrameDisplay* d, const AVFrame* frame, const PictureFit& fit)
 {
     const int32_t key[5] = {frame->width, frame->height, frame->format, fit.width, fit.height};
     if (memcmp(key, d->scaler_key, sizeof key) != 0) {
@@ -166,14 +160,14 @@ void draw_bars(PlayerContext* ctx, const PictureFit& fit, uint32_t border)
 
 void darken_top_band(PlayerContext* ctx, uint32_t s)
 {
-    Display* d = &ctx->display;
+    FrameDisplay* d = &ctx->display;
     int32_t rows = d->client_height < 20 ? d->client_height : 20;
     darken_subtract(d->buffer_bits, d->buffer_pitch, d->buffer_width, rows, s);
 }
 
 int32_t draw_video(PlayerContext* ctx, AVFrame* frame, int32_t time_ms, uint32_t border)
 {
-    Display* d = &ctx->display;
+    FrameDisplay* d = &ctx->display;
     const int32_t W = d->client_width, H = d->client_height;
     uint32_t dw, dh;
     display_terms(ctx, frame, &dw, &dh);
@@ -201,7 +195,7 @@ int32_t draw_video(PlayerContext* ctx, AVFrame* frame, int32_t time_ms, uint32_t
 
 int32_t draw_audio(PlayerContext* ctx, uint32_t border)
 {
-    Display* d = &ctx->display;
+    FrameDisplay* d = &ctx->display;
     fill_rows(ctx, 0, d->client_height, border);
     darken_top_band(ctx, bgrx(0x66, 0xAA, 0x66, 0xAA));
     const int32_t position = ctx->audio_only_position_ms.load(std::memory_order_relaxed);
@@ -214,7 +208,7 @@ int32_t draw_audio(PlayerContext* ctx, uint32_t border)
 
 int32_t draw_idle(PlayerContext* ctx, uint32_t border)
 {
-    Display* d = &ctx->display;
+    FrameDisplay* d = &ctx->display;
     fill_rows(ctx, 0, d->client_height, border);
     char title[64];
     snprintf(title, sizeof title, "Moravista %d.%d.%d.%d 64位", 16, 11, 18, 1022);
@@ -226,11 +220,11 @@ int32_t draw_idle(PlayerContext* ctx, uint32_t border)
     return 0;
 }
 
-// ---- step 5: overlays ----
+// ---- overlays ----
 
 void draw_overlays(PlayerContext* ctx, int32_t progress_ms, bool video_shown)
 {
-    Display* d = &ctx->display;
+    FrameDisplay* d = &ctx->display;
     const int32_t H = d->client_height;
     const int32_t region = ctx->hover_region.load(std::memory_order_relaxed);
     const bool hidden = cursor_hidden(ctx) != 0;
@@ -253,7 +247,7 @@ void draw_overlays(PlayerContext* ctx, int32_t progress_ms, bool video_shown)
 
 void take_snapshots(PlayerContext* ctx, int32_t progress_ms)
 {
-    Display* d = &ctx->display;
+    FrameDisplay* d = &ctx->display;
     const int32_t count = d->snapshot_count.load(std::memory_order_acquire);
     for (int32_t i = 0; i < count; i++) {
         SnapshotRequest* s = &d->snapshots[i];
@@ -266,7 +260,7 @@ void take_snapshots(PlayerContext* ctx, int32_t progress_ms)
 
 void show_picture(PlayerContext* ctx)
 {
-    Display* d = &ctx->display;
+    FrameDisplay* d = &ctx->display;
     int32_t wait = int32_t(uint32_t(ctx->due_wall_ms.load(std::memory_order_relaxed)) - now_ms());
     if (wait > MAX_WAIT_MS)
         wait = MAX_WAIT_MS;
@@ -343,8 +337,8 @@ void render_subtitles(SubtitleState* subs, int32_t time_ms, uint8_t* buffer, int
 
 void present_picture(PlayerContext* ctx, AVFrame* frame, int32_t time_ms)
 {
-    Display* d = &ctx->display;
-    // 1. Copy request.
+    FrameDisplay* d = &ctx->display;
+    // Copy request.
     const int32_t request = ctx->copy_request.exchange(0, std::memory_order_acq_rel);
     if (request == 2 || request == 3) {
         const char* message = copy_picture(ctx, frame, time_ms, request);
@@ -352,7 +346,7 @@ void present_picture(PlayerContext* ctx, AVFrame* frame, int32_t time_ms)
         if (ctx->window_visible.load(std::memory_order_relaxed) == 0)
             return;
     }
-    // 2. Size check.
+    // Size check.
     d->client_width = d->stored_width.load(std::memory_order_relaxed);
     d->client_height = d->stored_height.load(std::memory_order_relaxed);
     if (d->client_width <= 0 || d->client_height <= 0)
@@ -361,15 +355,11 @@ void present_picture(PlayerContext* ctx, AVFrame* frame, int32_t time_ms)
         return;
     if (!d->current_font)
         osd_select_font(ctx, osd_font_of(ctx, FONT_OSD));
-    // 3. Border colour.
+    // Border colour.
     const uint32_t border =
         cursor_hidden(ctx) == 0 && ctx->focus_state.load(std::memory_order_relaxed) < 0 ? BORDER_PURPLE : 0;
-    // 4. Background and content.
+    // Background and content.
     const bool video = frame && frame->width != 0;
-    if (video && d->gpu_device.load(std::memory_order_acquire) && gpu_presenter.load(std::memory_order_acquire)) {
-        present_frame_d3d(ctx, frame, time_ms);
-        return;
-    }
     int32_t progress;
     if (video)
         progress = draw_video(ctx, frame, time_ms, border);
@@ -377,11 +367,11 @@ void present_picture(PlayerContext* ctx, AVFrame* frame, int32_t time_ms)
         progress = draw_audio(ctx, border);
     else
         progress = draw_idle(ctx, border);
-    // 5. Overlays.
+    // Overlays.
     draw_overlays(ctx, progress, video);
     if (frame)
         take_snapshots(ctx, progress);
-    // 6. Presenting.
+    // Presenting.
     show_picture(ctx);
 }
 
@@ -391,12 +381,6 @@ void present_frame(PlayerContext* ctx, AVFrame* frame)
     if (frame && !entry_time(ctx, frame, &time_ms))
         time_ms = ctx->clock_ms.load(std::memory_order_relaxed);
     present_picture(ctx, frame, time_ms);
-}
-
-void present_frame_d3d(PlayerContext* ctx, AVFrame* frame, int32_t time_ms)
-{
-    if (GpuPresentHook present = gpu_presenter.load(std::memory_order_acquire))
-        present(ctx, frame, time_ms);
 }
 
 // ---- setters and hooks ----
@@ -435,7 +419,7 @@ void render_set_copy_target(const char* png_path)
 
 bool render_add_snapshot(PlayerContext* ctx, int32_t ms, const char* png_path)
 {
-    Display* d = &ctx->display;
+    FrameDisplay* d = &ctx->display;
     const int32_t i = d->snapshot_count.load(std::memory_order_relaxed);
     if (i >= MAX_SNAPSHOTS || !png_path || strlen(png_path) >= sizeof d->snapshots[i].path)
         return false;
@@ -444,11 +428,6 @@ bool render_add_snapshot(PlayerContext* ctx, int32_t ms, const char* png_path)
     snprintf(d->snapshots[i].path, sizeof d->snapshots[i].path, "%s", png_path);
     d->snapshot_count.store(i + 1, std::memory_order_release);
     return true;
-}
-
-void render_set_gpu_presenter(GpuPresentHook present)
-{
-    gpu_presenter.store(present, std::memory_order_release);
 }
 
 bool write_png(const char* path, const uint8_t* bgrx, int64_t pitch, int32_t width, int32_t height)

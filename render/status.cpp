@@ -11,10 +11,8 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
-#include "app/main_window.h"
-#include "app/player_context.h"
-#include "render/pixels.h"
-#include "render/present.h"
+#include "core/core.h"
+#include "render/render_internal.h"
 
 namespace {
 
@@ -63,7 +61,7 @@ bool is_hardware_format(int format)
 
 void draw_progress_marker(PlayerContext* ctx, int32_t time_ms, uint32_t colour)
 {
-    const Display* d = &ctx->display;
+    const FrameDisplay* d = &ctx->display;
     const int32_t W = d->client_width, H = d->client_height;
     const int32_t duration = ctx->duration_ms.load(std::memory_order_relaxed);
     if (duration <= 0 || W < 8)
@@ -96,7 +94,7 @@ void draw_progress_markers(PlayerContext* ctx, int32_t progress_ms, bool video_s
 
 void draw_chapter_ticks(PlayerContext* ctx)
 {
-    const Display* d = &ctx->display;
+    const FrameDisplay* d = &ctx->display;
     const int32_t W = d->client_width, H = d->client_height;
     const int32_t duration = ctx->duration_ms.load(std::memory_order_relaxed);
     const uint32_t count = ctx->chapter_count.load(std::memory_order_acquire);

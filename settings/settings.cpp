@@ -15,9 +15,10 @@
 #include <cstring>
 #include <vector>
 
-#include "app/player_context.h"
+#include "core/core.h"
+#include "decode/decode.h"
 #include "playlist/playlist.h"
-#include "settings/settings_text.h"
+#include "settings/settings_internal.h"
 
 Settings settings;
 

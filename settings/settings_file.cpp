@@ -12,9 +12,9 @@
 #include <cstring>
 #include <vector>
 
-#include "app/text_utf.h"
+#include "core/core.h"
 #include "settings/settings.h"
-#include "settings/settings_text.h"
+#include "settings/settings_internal.h"
 
 namespace {
 

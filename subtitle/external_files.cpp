@@ -16,7 +16,7 @@ extern "C" {
 
 #include <glib.h>
 
-#include "app/text_utf.h"
+#include "core/core.h"
 #include "subtitle/subtitle.h"
 
 // ---- The list ------------------------------------------------------------
@@ -134,20 +134,20 @@ int64_t subtitle_text_to_utf8(uint8_t* bytes, int64_t length, char* out, int64_t
         out[0] = 0;
         return 0;
     }
-    // 1. A byte-order mark of either order; it decides the order when present.
+    // A byte-order mark of either order; it decides the order when present.
     bool le_mark = bytes[0] == 0xFF && bytes[1] == 0xFE;
     bool be_mark = bytes[0] == 0xFE && bytes[1] == 0xFF;
     int64_t start = (le_mark || be_mark) && length >= 6 ? 2 : 0;
     const uint8_t* p = bytes + start;
-    // 2. Two big-endian characters below 256 (or a big-endian mark): swap
+    // Two big-endian characters below 256 (or a big-endian mark): swap
     // every pair, mark included, to little-endian.
     bool be = be_mark || (!le_mark && p[0] == 0 && p[2] == 0 && p[1] != 0 && p[3] != 0);
     if (be)
         swap_byte_pairs(bytes, length);
-    // 3. UTF-16LE: a mark, or two little-endian characters below 256.
+    // UTF-16LE: a mark, or two little-endian characters below 256.
     if (be || le_mark || (p[1] == 0 && p[3] == 0 && p[0] != 0 && p[2] != 0))
         return utf16le_to_utf8(p, (length - start) / 2, out);
-    // 4. 8-bit text: UTF-8 with or without its mark, else a legacy encoding.
+    // 8-bit text: UTF-8 with or without its mark, else a legacy encoding.
     if (bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
         memcpy(out, bytes + 3, size_t(length - 3));
         out[length - 3] = 0;
@@ -220,7 +220,7 @@ ASS_Track* parse_subtitle_memory(SubtitleState* state, const char* text, int32_t
 {
     if (!text || length <= 0)
         return nullptr;
-    // 1. The reader over the text and a format context that reads through it.
+    // The reader over the text and a format context that reads through it.
     MemoryReader reader = {reinterpret_cast<const uint8_t*>(text), length};
     constexpr int READ_BUFFER_BYTES = 4096;
     auto* buffer = static_cast<uint8_t*>(av_malloc(READ_BUFFER_BYTES));
@@ -243,10 +243,10 @@ ASS_Track* parse_subtitle_memory(SubtitleState* state, const char* text, int32_t
     format->format_whitelist = av_strdup(TEXT_SUBTITLE_FORMATS);
     format->protocol_whitelist = av_strdup("");
     ASS_Track* track = nullptr;
-    // 2. FFmpeg probes the content; no name, no format hint.
+    // FFmpeg probes the content; no name, no format hint.
     if (avformat_open_input(&format, nullptr, nullptr, nullptr) >= 0) {
         if (avformat_find_stream_info(format, nullptr) >= 0) {
-            // 3, 4. The first subtitle stream whose decoder opens.
+            // The first subtitle stream whose decoder opens.
             for (unsigned i = 0; i < format->nb_streams && !track; i++) {
                 if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE)
                     track = read_stream_events(state, format, int(i));
@@ -256,7 +256,7 @@ ASS_Track* parse_subtitle_memory(SubtitleState* state, const char* text, int32_t
     } else {
         format = nullptr; // avformat_open_input freed it
     }
-    // 5. avio may have replaced its buffer; free the one it holds now.
+    // Avio may have replaced its buffer; free the one it holds now.
     av_freep(&io->buffer);
     avio_context_free(&io);
     avformat_free_context(format);
@@ -305,16 +305,16 @@ static int64_t read_subtitle_file(const char* path, uint8_t** bytes_out)
 
 ASS_Track* load_external_file(SubtitleState* state, uint32_t index)
 {
-    // 1, 2. The path, copied under the lock: the window thread may grow the list.
+    // The path, copied under the lock: the window thread may grow the list.
     char path[EXTERNAL_PATH_BYTES];
     if (!external_file_path(state, index, path, sizeof path))
         return nullptr;
-    // 3, 4. The file's bytes, within the size limits.
+    // The file's bytes, within the size limits.
     uint8_t* bytes = nullptr;
     int64_t length = read_subtitle_file(path, &bytes);
     if (length < 0)
         return nullptr;
-    // 5. UTF-8 text. Three output bytes per input byte cover every
+    // UTF-8 text. Three output bytes per input byte cover every
     // conversion: a Windows-1252 byte can become a 3-byte character.
     auto* text = static_cast<char*>(malloc(size_t(length) * 3 + 32));
     if (!text) {
@@ -324,12 +324,12 @@ ASS_Track* load_external_file(SubtitleState* state, uint32_t index)
     int64_t offset = 0;
     int64_t text_length = subtitle_text_to_utf8(bytes, length, text, &offset);
     free(bytes);
-    // 6, 7. Parsing; a file that gives no track leaves the current source.
+    // Parsing; a file that gives no track leaves the current source.
     ASS_Track* track = parse_subtitle_memory(state, text + offset, int32_t(text_length));
     free(text);
     if (!track)
         return nullptr;
-    // 8. The new track becomes current. Closing an embedded source released
+    // The new track becomes current. Closing an embedded source released
     // its fonts and the renderer with them: a new renderer comes first.
     close_subtitles(state);
     ensure_subtitle_renderer(state);

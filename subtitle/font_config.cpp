@@ -11,6 +11,7 @@
 
 #include <glib.h>
 
+#include "core/core.h"
 #include "subtitle/subtitle.h"
 
 // A folder that exists (made when missing) and that we may write into.

@@ -3,8 +3,8 @@
 // so the standard style shows through.
 #include <cstring>
 
+#include "core/core.h"
 #include "subtitle/subtitle.h"
-
 
 // Whether the tag whose name starts at name (just after its backslash) goes.
 static bool tag_is_removed(const char* name)

@@ -19,7 +19,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-#include "subtitle/subtitle_state.h"
+#include "core/core.h"
 
 struct AVFormatContext;
 
@@ -52,6 +52,10 @@ constexpr int64_t EXTERNAL_FILE_MIN_BYTES = 6;
 // is there. Takes the lock. Returns 1 when added, 0 when already present,
 // -1 when the path is too long or memory runs out (nothing changes).
 int add_external_file(SubtitleState* state, const char* path);
+// Subtitle files beside the media file: path with its extension replaced by
+// ".*" and then by "*"; every name ending in .ass, .ssa, .srt or .lrc is
+// handed to found(). Returns how many were found.
+int find_subtitle_files(const char* media_path, void (*found)(void* user, const char* path), void* user);
 // Copies entry index of the list into out (zero-terminated). Takes the
 // lock. Returns false for an index past the list or a buffer too small.
 bool external_file_path(SubtitleState* state, uint32_t index, char* out, size_t out_size);

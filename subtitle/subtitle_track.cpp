@@ -11,6 +11,7 @@ extern "C" {
 #include <libavutil/dict.h>
 }
 
+#include "core/core.h"
 #include "subtitle/subtitle.h"
 
 const char DEFAULT_SUB_STYLE[] =
@@ -86,14 +87,14 @@ void ensure_subtitle_renderer(SubtitleState* state)
 
 ASS_Track* new_subtitle_track(SubtitleState* state, const AVCodecContext* codec)
 {
-    // 1. A renderer that knows the current fonts.
+    // A renderer that knows the current fonts.
     ensure_subtitle_renderer(state);
-    // 2. The track.
+    // The track.
     ASS_Library* library = font_library_of(state);
     ASS_Track* track = library ? ass_new_track(library) : nullptr;
     if (!track)
         return nullptr;
-    // 3. Its styles: an ASS or SSA stream's own header, the default block
+    // Its styles: an ASS or SSA stream's own header, the default block
     // otherwise (FFmpeg's made-up headers for other codecs are not used).
     bool is_ass = codec && (codec->codec_id == AV_CODEC_ID_ASS || codec->codec_id == AV_CODEC_ID_SSA);
     if (is_ass && codec->subtitle_header && codec->subtitle_header_size > 0)
@@ -142,13 +143,12 @@ bool is_font_attachment(const AVStream* stream)
 
 int open_embedded_subtitles(SubtitleState* state, AVCodecContext* codec, AVFormatContext* format)
 {
-    // 1.
     close_subtitles(state);
     state->external_index.store(-1, std::memory_order_relaxed);
-    // 2. The canvas from the decoding context.
+    // The canvas from the decoding context.
     int32_t width = !codec ? 0 : codec->width > 0 ? codec->width : codec->coded_width;
     int32_t height = !codec ? 0 : codec->height > 0 ? codec->height : codec->coded_height;
-    // 3. Attached fonts, and the first video stream's size where the
+    // Attached fonts, and the first video stream's size where the
     // subtitle stream gives none.
     for (unsigned i = 0; format && i < format->nb_streams; i++) {
         const AVStream* stream = format->streams[i];
@@ -171,9 +171,8 @@ int open_embedded_subtitles(SubtitleState* state, AVCodecContext* codec, AVForma
     }
     state->canvas_width.store(width, std::memory_order_relaxed);
     state->canvas_height.store(height, std::memory_order_relaxed);
-    // 4. The track becomes current.
+    // The track becomes current.
     make_track_current(state, codec ? new_subtitle_track(state, codec) : nullptr);
-    // 5.
     apply_sub_style(state);
     return 1;
 }
@@ -208,9 +207,8 @@ void add_subtitle_events(SubtitleState* state, ASS_Track* track, AVSubtitle* sub
         avsubtitle_free(sub);
         return;
     }
-    // 1.
     int first_new = track->n_events;
-    // 2. Each text rectangle is one event with the subtitle's timing.
+    // Each text rectangle is one event with the subtitle's timing.
     long long start = sub->pts == AV_NOPTS_VALUE ? 0 : sub->pts / 1000;
     start += sub->start_display_time;
     long long duration = OPEN_END_DURATION_MS;
@@ -225,7 +223,6 @@ void add_subtitle_events(SubtitleState* state, ASS_Track* track, AVSubtitle* sub
             continue;
         ass_process_chunk(track, rect->ass, int(length), start, duration);
     }
-    // 3, 4.
     int read_order = read_order_number(read_order_text, read_order_size);
     bool strip = state->standard_style_on.load(std::memory_order_relaxed) != 0;
     for (int i = first_new; i < track->n_events; i++) {
@@ -233,7 +230,6 @@ void add_subtitle_events(SubtitleState* state, ASS_Track* track, AVSubtitle* sub
         if (strip)
             strip_style_tags(track, &track->events[i]);
     }
-    // 5.
     avsubtitle_free(sub);
 }
 
@@ -264,14 +260,12 @@ static void install_standard_override(ASS_Renderer* renderer)
 
 void apply_sub_style(SubtitleState* state)
 {
-    // 1.
     SpinGuard guard(&state->subtitle_lock);
     ASS_Track* track = state->sub_track.load(std::memory_order_acquire);
     if (!track)
         return;
     ASS_Renderer* renderer = state->sub_renderer;
     if (state->standard_style_on.load(std::memory_order_relaxed)) {
-        // 2.
         track->ScaledBorderAndShadow = 1;
         if (renderer) {
             install_standard_override(renderer);
@@ -280,7 +274,6 @@ void apply_sub_style(SubtitleState* state)
         for (int i = 0; i < track->n_events; i++)
             strip_style_tags(track, &track->events[i]);
     } else {
-        // 3.
         track->ScaledBorderAndShadow = state->saved_scaled_border;
         if (renderer)
             ass_set_selective_style_override_enabled(renderer, 0);
@@ -318,9 +311,8 @@ void reset_subtitles_for_seek(SubtitleState* state)
 
 void close_subtitles(SubtitleState* state)
 {
-    // 1.
     SpinGuard guard(&state->subtitle_lock);
-    // 2. The track, then the fonts attached to its file (even when no track
+    // The track, then the fonts attached to its file (even when no track
     // was made for them).
     ASS_Track* track = state->sub_track.exchange(nullptr, std::memory_order_acq_rel);
     if (track) {
@@ -339,7 +331,6 @@ void close_subtitles(SubtitleState* state)
         state->attached_font_count = 0;
         state->renderer_ready.store(0, std::memory_order_release);
     }
-    // 3.
     free_bitmap_subtitles(state);
 }
 

@@ -16,7 +16,7 @@ packages=(
   libass-dev libuchardet-dev libgtk-3-dev libx11-dev libxext-dev libxss-dev
   libsdl2-dev libkeybinder-3.0-dev libnotify-dev libepoxy-dev libegl-dev libva-dev
   fonts-noto-cjk ffmpeg libgtest-dev libgmock-dev xvfb xauth xdotool x11-utils dbus dbus-x11
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev python3
 )
 
 install_packages() {
@@ -79,6 +79,8 @@ case "$mode" in
   test)
     install_packages
     failed=0
+    say "layers: the include graph between folders"
+    python3 "$root/tools/check_layers.py" "$root" || failed=1
     build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
     run_tests build || failed=1
     build build-asan -DCMAKE_BUILD_TYPE=Debug -DMV_SANITIZE=address -DMV_BUILD_BENCH=OFF

@@ -1,13 +1,12 @@
-#include "ui/command_line_items.h"
-
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
 
-#include "app/player_context.h"
+#include "core/core.h"
 #include "playlist/playlist.h"
+#include "ui/ui.h"
 
 int command_line_is_option(const char* arg)
 {

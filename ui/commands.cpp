@@ -1,8 +1,8 @@
-#include "ui/commands.h"
-
-#include "app/player_context.h"
-#include "decode/audio_output.h"
-#include "ui/notice.h"
+#include "core/core.h"
+#include "decode/decode.h"
+#include "playlist/playlist.h"
+#include "stats/stats.h"
+#include "ui/ui.h"
 
 void command_play_pause(PlayerContext* ctx, int play)
 {
@@ -15,14 +15,8 @@ void command_play_pause(PlayerContext* ctx, int play)
             audio_pause(&ctx->audio);
         return;
     }
-    uint32_t count = ctx->item_count.load(std::memory_order_relaxed);
-    if (count == 0 || play == 0)
-        return;
-    uint32_t current = ctx->current_item.load(std::memory_order_relaxed);
-    ctx->open_request.store(1, std::memory_order_relaxed);
-    ctx->open_play.store(1, std::memory_order_relaxed);
-    ctx->open_start_ms.store(-1, std::memory_order_relaxed);
-    ctx->open_index.store(int32_t(current < count ? current : 0), std::memory_order_release);
+    if (play != 0)
+        playlist_play_idle(ctx);
 }
 
 void command_stop(PlayerContext* ctx)
@@ -40,6 +34,7 @@ void command_seek_to(PlayerContext* ctx, int32_t position_ms)
     if (position_ms > duration - 1)
         position_ms = duration - 1;
     bool has_video = ctx->slots[SLOT_VIDEO].stream_index.load(std::memory_order_relaxed) >= 0;
+    stats_seek_asked(ctx);
     ctx->seek_forward.store(has_video ? 0 : 1, std::memory_order_relaxed);
     ctx->seek_target_ms.store(position_ms, std::memory_order_release);
 }

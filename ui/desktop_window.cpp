@@ -1,6 +1,5 @@
-#include "ui/desktop_window.h"
-
-#include "app/main_window.h"
+#include "core/core.h"
+#include "ui/ui_internal.h"
 
 bool desktop_query_screen(MainWindow* w, WindowRect* work_area, int32_t* screen_width, int32_t* screen_height)
 {

@@ -1,17 +1,8 @@
-#include "ui/window_create.h"
-
-#include "app/exit_sequence.h"
-#include "app/main_window.h"
-#include "app/window_bridge.h"
+#include "core/core.h"
 #include "platform/platform.h"
-#include "render/present.h"
+#include "render/render.h"
 #include "settings/settings.h"
-#include "ui/command_line_items.h"
-#include "ui/desktop_window.h"
-#include "ui/messages.h"
-#include "ui/window_geometry.h"
-#include "ui/window_procedure.h"
-#include "ui/window_title.h"
+#include "ui/ui_internal.h"
 
 void window_create(MainWindow* w, const WindowCreation* creation)
 {

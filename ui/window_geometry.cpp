@@ -1,9 +1,6 @@
-#include "ui/window_geometry.h"
-
-#include "app/main_window.h"
-#include "render/present.h"
-#include "ui/desktop_window.h"
-#include "ui/messages.h"
+#include "core/core.h"
+#include "render/render.h"
+#include "ui/ui_internal.h"
 
 void fit_rect_into(const WindowRect* work, WindowRect* r)
 {

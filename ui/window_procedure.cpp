@@ -1,12 +1,7 @@
-#include "ui/window_procedure.h"
-
-#include "app/main_window.h"
-#include "playlist/playlist_messages.h"
-#include "ui/desktop_window.h"
-#include "ui/messages.h"
-#include "ui/notice.h"
-#include "ui/window_create.h"
-#include "ui/window_geometry.h"
+#include "core/core.h"
+#include "platform/platform.h"
+#include "playlist/playlist.h"
+#include "ui/ui_internal.h"
 
 static intptr_t on_size(MainWindow* w, PlayerContext* ctx, uintptr_t kind)
 {
@@ -78,6 +73,11 @@ intptr_t window_procedure(MainWindow* window, unsigned msg, uintptr_t a, intptr_
         return 1;
     case MSG_PLAYLIST:
         return on_playlist(window, ctx, a, b);
+    case MSG_CANCEL_MODE:
+        if (a)
+            platform_menu_cancel_tracking(ctx->window);
+        platform_menu_destroy(reinterpret_cast<void*>(b));
+        return 0;
     default:
         return 0;
     }

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "app/command_line.h"
+#include "app/app.h"
 
 namespace {
 

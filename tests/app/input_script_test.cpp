@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/input_script.h"
+#include "app/app.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "decode/audio_output.h"
+#include "decode/decode.h"
 
 namespace {
 

@@ -15,9 +15,11 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
-#include "decode/audio_output.h"
-#include "engine/queues.h"
-#include "engine/timing.h"
+#include "core/core.h"
+#include "decode/decode.h"
+#include "engine/engine.h"
+#include "platform/platform.h"
+#include "queue/queue.h"
 #include "tests/support/stress.h"
 
 // A fresh temporary file name for one test.

@@ -3,7 +3,6 @@
 // thread that answers MSG_PLAYLIST from the real playlist and records what
 // the engine asks of the window.
 #pragma once
-#include "support/engine_exit.h"
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -23,18 +22,14 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-#include "app/player_context.h"
-#include "app/window_bridge.h"
-#include "decode/audio_output.h"
-#include "engine/engine.h"
-#include "engine/stats.h"
-#include "engine/timing.h"
+#include "core/core.h"
+#include "decode/decode.h"
+#include "engine/engine_internal.h"
 #include "playlist/playlist.h"
-#include "playlist/playlist_messages.h"
+#include "stats/stats.h"
+#include "support/engine_exit.h"
 #include "support/fixtures.h"
 #include "support/stress.h"
-#include "ui/messages.h"
-#include "ui/notice.h"
 
 namespace engine_test {
 
@@ -154,8 +149,8 @@ inline PlayerContext* engine()
         set_notice_hook(record_notice);
         end_with_engine();
         audio_select_backend("null");
+        stats_enable(c, now_ms());
         player_init(c);
-        c->stats.start_wall_ms.store(now_ms());
         return c;
     }();
     return ctx;
@@ -174,7 +169,7 @@ bool wait_for(Pred pred, int timeout_ms)
 
 inline int64_t presented(PlayerContext* ctx)
 {
-    return ctx->stats.video_frames_presented.load();
+    return stats_of(ctx)->video_frames_presented.load();
 }
 
 // Stops whatever plays, waits for the engine to be idle and loads a new list.
@@ -194,7 +189,7 @@ inline void load_list(PlayerContext* ctx, const std::vector<std::string>& paths,
         ctx->video_choice.store(-1);
         ctx->audio_choice.store(-1);
         ctx->subtitle_choice.store(-1);
-        engine_stats_reset(ctx);
+        stats_reset(ctx);
         w.close_code.store(-1);
         w.items_ended.store(0);
         std::lock_guard<std::mutex> lock(w.notices_mutex);
@@ -222,7 +217,7 @@ inline int play_to_end(PlayerContext* ctx, const std::vector<std::string>& paths
 inline void request_seek(PlayerContext* ctx, int32_t target_ms, int32_t forward)
 {
     on_window([&] {
-        engine_stats_note_seek_request(ctx);
+        stats_seek_asked(ctx);
         ctx->seek_forward.store(forward);
         ctx->seek_target_ms.store(target_ms);
     });
@@ -248,9 +243,9 @@ struct StatsCopy {
 inline StatsCopy stats_copy(PlayerContext* ctx)
 {
     StatsCopy c;
-    SpinGuard guard(&ctx->stats.lock);
-    c.items.assign(ctx->stats.items, ctx->stats.items + ctx->stats.item_count);
-    c.seeks.assign(ctx->stats.seeks, ctx->stats.seeks + ctx->stats.seek_count);
+    SpinGuard guard(&stats_of(ctx)->lock);
+    c.items.assign(stats_of(ctx)->items, stats_of(ctx)->items + stats_of(ctx)->item_count);
+    c.seeks.assign(stats_of(ctx)->seeks, stats_of(ctx)->seeks + stats_of(ctx)->seek_count);
     return c;
 }
 

@@ -13,10 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "app/player_context.h"
-#include "decode/decode_paths.h"
-#include "engine/engine.h"
-#include "engine/stats.h"
+#include "core/core.h"
+#include "decode/decode_internal.h"
+#include "engine/engine_internal.h"
+#include "stats/stats.h"
+#include "subtitle/subtitle.h"
 
 namespace {
 
@@ -168,23 +169,24 @@ TEST(Statistics, the_json_file_holds_items_counts_offsets_and_seeks)
 {
     PlayerContext* ctx = player_context_new();
     player_setup(ctx);
-    engine_stats_reset(ctx);
-    engine_stats_begin_item(ctx, "/media/a \"quoted\" film.mkv");
-    engine_stats_begin_item(ctx, "/media/second.mp4");
-    ctx->stats.video_frames_decoded.store(10);
-    ctx->stats.video_frames_presented.store(9);
-    ctx->stats.video_frames_dropped.store(1);
+    stats_enable(ctx, now_ms());
+    stats_item_begun(ctx, "/media/a \"quoted\" film.mkv");
+    stats_item_begun(ctx, "/media/second.mp4");
+    stats_of(ctx)->video_frames_decoded.store(10);
+    stats_of(ctx)->video_frames_presented.store(9);
+    stats_of(ctx)->video_frames_dropped.store(1);
     for (int32_t offset : {-10, 10, 20, 30})
-        engine_stats_av_offset(ctx, offset);
-    engine_stats_seek_done(ctx, 5000, SEEK_BY_USER, 1);
-    StatsOffsets o = engine_stats_offsets(ctx);
+        stats_av_offset(ctx, offset);
+    stats_seek_started(ctx);
+    stats_seek_done(ctx, 5000);
+    StatsOffsets o = stats_offsets(ctx);
     EXPECT_EQ(o.count, 4);
     EXPECT_DOUBLE_EQ(o.mean_ms, 12.5);
     EXPECT_EQ(o.p95_ms, 30);
     EXPECT_EQ(o.max_ms, 30);
 
     std::string path = "/tmp/mv-engine-stats-" + std::to_string(getpid()) + ".json";
-    ASSERT_TRUE(engine_stats_write_json(ctx, path.c_str(), "quit"));
+    ASSERT_TRUE(stats_write_json(ctx, path.c_str(), "quit"));
     std::string json = read_file(path);
     unlink(path.c_str());
     EXPECT_NE(json.find("\"path\":\"/media/a \\\"quoted\\\" film.mkv\""), std::string::npos) << json;
@@ -194,8 +196,7 @@ TEST(Statistics, the_json_file_holds_items_counts_offsets_and_seeks)
     EXPECT_NE(json.find("\"av_offset_ms\":{\"mean\":12.50,\"p95\":30,\"max\":30"), std::string::npos) << json;
     EXPECT_NE(json.find("\"seeks\":[{\"target_ms\":5000,\"first_frame_ms\":-1"), std::string::npos) << json;
     EXPECT_NE(json.find("\"exit_reason\":\"quit\""), std::string::npos);
-    EXPECT_FALSE(engine_stats_write_json(ctx, "/nonexistent/dir/stats.json", "quit"));
-    free(ctx->stats.items);
+    EXPECT_FALSE(stats_write_json(ctx, "/nonexistent/dir/stats.json", "quit"));
     player_context_free(ctx);
 }
 

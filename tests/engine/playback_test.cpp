@@ -1,13 +1,13 @@
 // The whole engine on real clips: the media, decoder and presentation
 // threads with the playlist answering MSG_PLAYLIST and sound through the
 // null device. Each item plays in real time, so clips are short.
-#include "engine/engine_harness.h"
-#include "render/present.h"
-
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/pixfmt.h>
 }
+
+#include "engine/engine_harness.h"
+#include "render/render_internal.h"
 
 using namespace engine_test;
 
@@ -49,12 +49,12 @@ TEST(Playback, each_kind_of_item_plays_to_its_end)
         EXPECT_STREQ(s.items[0].video_codec, c.video_codec);
         EXPECT_STREQ(s.items[0].audio_codec, c.audio_codec);
         EXPECT_EQ(s.items[0].channels, c.channels);
-        int64_t pictures = ctx->stats.video_frames_presented.load() + ctx->stats.video_frames_dropped.load();
+        int64_t pictures = stats_of(ctx)->video_frames_presented.load() + stats_of(ctx)->video_frames_dropped.load();
         EXPECT_GE(pictures, c.min_pictures);
         EXPECT_LE(pictures, c.max_pictures);
-        EXPECT_GE(ctx->stats.video_frames_presented.load(), c.min_pictures > 0 ? 1 : 0);
+        EXPECT_GE(stats_of(ctx)->video_frames_presented.load(), c.min_pictures > 0 ? 1 : 0);
         if (c.channels) {
-            EXPECT_GT(ctx->stats.audio_chunks_written.load(), 30); // two seconds or more in chunks of two frames
+            EXPECT_GT(stats_of(ctx)->audio_chunks_written.load(), 30); // two seconds or more in chunks of two frames
         }
     }
 }
@@ -83,7 +83,7 @@ TEST(Playback, a_cover_picture_is_never_chosen_as_the_video)
 {
     PlayerContext* ctx = engine();
     ASSERT_EQ(play_to_end(ctx, {fixture_path("cover.mp3")}), 0);
-    EXPECT_EQ(ctx->stats.video_frames_presented.load(), 0);
+    EXPECT_EQ(stats_of(ctx)->video_frames_presented.load(), 0);
     EXPECT_GT(ctx->audio_only_position_ms.load(), 2500);
 }
 

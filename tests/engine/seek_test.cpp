@@ -1,8 +1,8 @@
 // Seeking, track switching and picture/sound timing through the running
 // engine.
-#include "engine/engine_harness.h"
-
 #include <random>
+
+#include "engine/engine_harness.h"
 
 using namespace engine_test;
 
@@ -78,12 +78,12 @@ TEST(Seek, a_seek_skips_unreferenced_pictures_before_its_target_without_losing_a
     load_list(ctx, {fixture_path("long_gop_b.mp4")}, true);
     open_entry(ctx, 0, 1, 0);
     ASSERT_TRUE(wait_for([&] { return presented(ctx) > 3; }, 10000));
-    int64_t decoded_before = ctx->stats.video_frames_decoded.load();
+    int64_t decoded_before = stats_of(ctx)->video_frames_decoded.load();
     request_seek(ctx, 3000, 0);
     ASSERT_TRUE(wait_for([&] { return first_frame_shown(ctx, 0); }, 10000));
-    int64_t decoded = ctx->stats.video_frames_decoded.load() - decoded_before;
+    int64_t decoded = stats_of(ctx)->video_frames_decoded.load() - decoded_before;
     int64_t presented_at_landing = presented(ctx);
-    int64_t dropped_before = ctx->stats.video_frames_dropped.load();
+    int64_t dropped_before = stats_of(ctx)->video_frames_dropped.load();
     StatsSeek seek = stats_copy(ctx).seeks[0];
     EXPECT_GE(seek.first_frame_ms, 2960);
     EXPECT_LE(seek.first_frame_ms, 3000);
@@ -94,7 +94,7 @@ TEST(Seek, a_seek_skips_unreferenced_pictures_before_its_target_without_losing_a
     // last picture is shown before the run ends.
     ASSERT_TRUE(wait_for([&] { return window().close_code.load() >= 0; }, 10000));
     EXPECT_GE(presented(ctx) - presented_at_landing, 74);
-    EXPECT_EQ(ctx->stats.video_frames_dropped.load(), dropped_before);
+    EXPECT_EQ(stats_of(ctx)->video_frames_dropped.load(), dropped_before);
 }
 
 // The picture shown is the one on screen at the target time (the last one
@@ -148,8 +148,8 @@ TEST(Seek, a_track_switch_changes_the_sound_and_a_switch_to_the_same_track_does_
 
     on_window([&] { ctx->track_switch_request.store(1019 + 2); });
     ASSERT_TRUE(wait_for([&] { return ctx->slots[SLOT_AUDIO].stream_index.load() == 2; }, 5000));
-    int64_t chunks = ctx->stats.audio_chunks_written.load();
-    ASSERT_TRUE(wait_for([&] { return ctx->stats.audio_chunks_written.load() > chunks + 5; }, 5000));
+    int64_t chunks = stats_of(ctx)->audio_chunks_written.load();
+    ASSERT_TRUE(wait_for([&] { return stats_of(ctx)->audio_chunks_written.load() > chunks + 5; }, 5000));
     // The second track is 44.1 kHz: the device follows it.
     EXPECT_EQ(ctx->audio.audio_rate, 44100);
     EXPECT_EQ(ctx->audio_choice.load(), 1);
@@ -182,7 +182,7 @@ TEST(Seek, rapid_seeks_and_switches_leave_the_engine_consistent_and_the_last_see
         on_window([&] {
             if (i % 10 == 3)
                 ctx->track_switch_request.store(1019 + 1 + int32_t(random() % 3));
-            engine_stats_note_seek_request(ctx);
+            stats_seek_asked(ctx);
             ctx->seek_forward.store(int32_t(random() % 2));
             ctx->seek_target_ms.store(target);
         });
@@ -232,7 +232,7 @@ TEST(Seek, picture_and_sound_stay_within_twenty_milliseconds)
 {
     PlayerContext* ctx = engine();
     ASSERT_EQ(play_to_end(ctx, {fixture_path("av_sync.mp4")}), 0);
-    StatsOffsets o = engine_stats_offsets(ctx);
+    StatsOffsets o = stats_offsets(ctx);
     EXPECT_GT(o.count, 100);
     if (STRESS_SCALE == 1) {
         // Sanitizers slow every thread unevenly; the figures are asserted on
@@ -241,7 +241,7 @@ TEST(Seek, picture_and_sound_stay_within_twenty_milliseconds)
         EXPECT_GE(o.mean_ms, -20.0);
         EXPECT_LE(o.p95_ms, 40);
     }
-    EXPECT_EQ(ctx->stats.video_frames_dropped.load() * int64_t(STRESS_SCALE == 1), 0);
+    EXPECT_EQ(stats_of(ctx)->video_frames_dropped.load() * int64_t(STRESS_SCALE == 1), 0);
 }
 
 } // namespace

@@ -5,8 +5,8 @@
 #include <random>
 #include <string>
 
+#include "core/core.h"
 #include "render_support.h"
-#include "ui/notice.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "render/pixels.h"
+#include "render/render_internal.h"
 
 namespace {
 

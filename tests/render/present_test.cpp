@@ -14,11 +14,10 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-#include "engine/timing.h"
+#include "core/core.h"
 #include "render_support.h"
-#include "support/fixtures.h"
 #include "subtitle/subtitle.h"
-#include "ui/notice.h"
+#include "support/fixtures.h"
 
 namespace {
 

@@ -2,11 +2,11 @@
 // information lines in their width formats and the hover-time text.
 #include <string>
 
-#include "render_support.h"
-
 extern "C" {
 #include <libavutil/samplefmt.h>
 }
+
+#include "render_support.h"
 
 namespace {
 

@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "app/player_context.h"
+#include "core/core.h"
+#include "decode/decode.h"
+#include "engine/engine.h"
 #include "playlist/playlist.h"
 #include "settings/settings.h"
 #include "support/stress.h"

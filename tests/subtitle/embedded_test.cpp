@@ -13,8 +13,8 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-#include "support/fixtures.h"
 #include "subtitle/subtitle_support.h"
+#include "support/fixtures.h"
 
 namespace {
 

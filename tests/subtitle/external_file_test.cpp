@@ -9,8 +9,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "support/fixtures.h"
 #include "subtitle/subtitle_support.h"
+#include "support/fixtures.h"
 
 std::string write_temp_file(const char* name, const std::string& bytes)
 {

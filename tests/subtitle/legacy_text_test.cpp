@@ -6,7 +6,7 @@
 #include <iconv.h>
 #include <string>
 
-#include "app/text_utf.h"
+#include "core/core.h"
 
 namespace {
 

@@ -9,8 +9,8 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
-#include "support/fixtures.h"
 #include "subtitle/subtitle_support.h"
+#include "support/fixtures.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/command_line_items.h"
+#include "ui/ui.h"
 
 namespace {
 

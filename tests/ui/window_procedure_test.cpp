@@ -6,18 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "app/exit_sequence.h"
-#include "app/main_window.h"
-#include "app/player_context.h"
-#include "app/text_utf.h"
+#include "core/core.h"
+#include "engine/engine.h"
 #include "playlist/playlist.h"
-#include "ui/command_line_items.h"
-#include "ui/desktop_window.h"
-#include "ui/messages.h"
-#include "ui/window_create.h"
-#include "ui/window_geometry.h"
-#include "ui/window_procedure.h"
-#include "ui/window_title.h"
+#include "ui/ui.h"
+#include "ui/ui_internal.h"
 
 namespace {
 

@@ -1,0 +1,63 @@
+// The display record: the frame buffer the presentation thread builds every
+// picture in, the text context drawn over it and the picture scaler. Kept
+// inside the player context; the functions that work on it live in render/.
+#pragma once
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+struct _cairo;
+struct _cairo_surface;
+struct _PangoLayout;
+struct _PangoFontDescription;
+struct SwsContext;
+struct AVFrame;
+
+// A rectangle of the client area, right and bottom exclusive.
+struct OsdRect {
+    int32_t left, top, right, bottom;
+};
+
+constexpr int32_t MAX_SNAPSHOTS = 16;
+constexpr int32_t MAX_CLIENT_SIDE = 16384;
+
+// A pending "--snapshot=MS:FILE.png": written once the first picture whose
+// progress position is at least at_ms has been built.
+struct SnapshotRequest {
+    int32_t at_ms;
+    std::atomic<int32_t> done;
+    char path[4096];
+};
+
+struct FrameDisplay {
+    // Client size as the window thread (or the headless loop) stored it last.
+    std::atomic<int32_t> stored_width;
+    std::atomic<int32_t> stored_height;
+
+    // Presentation thread only from here on.
+    int32_t client_width; // copied from the stored size at the start of every picture
+    int32_t client_height;
+    int32_t buffer_width;  // a multiple of 4
+    int32_t buffer_height; // rows in use; one spare row lies below
+    int64_t buffer_pitch;  // buffer_width * 4, a multiple of 16
+    uint8_t* buffer_bits;  // 16-byte aligned, only ever grows
+    uint8_t* picture_origin;
+
+    // Text: a cairo RGB24 surface made over buffer_bits, one layout reused.
+    _cairo_surface* surface;
+    _cairo* cr;
+    _PangoLayout* layout;
+    _PangoFontDescription* osd_font;
+    _PangoFontDescription* glyph_font;
+    _PangoFontDescription* notice_font; // null until first needed
+    _PangoFontDescription* current_font;
+    int32_t notice_font_size;
+    uint32_t text_colour; // 0xRRGGBB, green between drawings
+
+    SwsContext* scaler;
+    int32_t scaler_key[5]; // source w, h, format, target w, h
+    AVFrame* transfer_frame; // software copy of a hardware frame
+
+    SnapshotRequest snapshots[MAX_SNAPSHOTS];
+    std::atomic<int32_t> snapshot_count; // published with release after the entry
+};

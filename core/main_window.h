@@ -1,0 +1,44 @@
+// The window header that sits in front of the player context in the one
+// block the program allocates at start-up.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+#include "core/player_context.h"
+#include "core/window_types.h"
+
+struct WindowDesktop;
+
+struct MainWindow {
+    void* handle;                      // the platform window, null headless
+    std::atomic<int32_t> cursor_hidden;
+    std::atomic<int32_t> mouse_tracking;
+    std::atomic<int32_t> idle_ticks;
+    int32_t client_width;
+    int32_t client_height;
+    int32_t exit_code;
+
+    // Window thread only from here on: the window's place on the desktop.
+    const WindowDesktop* desktop; // what moves and shows the window; null headless
+    int32_t screen_mode;          // 0 windowed, 1 full screen, -1 maximised to the work area
+    int32_t screen_width;         // primary screen size in pixels
+    int32_t screen_height;
+    WindowRect work_area;         // the screen minus panels and docks
+    int64_t last_mouse_pos;       // last pointer-move arguments; repeats are ignored
+    int32_t window_screen_x;      // where the window is, as last reported
+    int32_t window_screen_y;
+    int32_t window_screen_width;
+    WindowRect normal_rect;       // last rectangle in windowed mode: what settings save
+
+    // The item label of the title; the media thread writes it while opening.
+    SpinLock label_lock;
+    char item_label[270 * 3 + 1]; // UTF-8, at most 270 UTF-16 units
+};
+
+// The block: header first, then the context.
+struct AppBlock {
+    MainWindow window;
+    PlayerContext player;
+};
+
+MainWindow* main_window_of(PlayerContext* ctx);

@@ -1,0 +1,65 @@
+#include "core/notice.h"
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "core/player_context.h"
+#include "core/text_utf.h"
+
+static std::atomic<NoticeHook> notice_hook{nullptr};
+
+void set_notice_hook(NoticeHook hook)
+{
+    notice_hook.store(hook, std::memory_order_release);
+}
+
+void show_notice(PlayerContext* ctx, const char* format, ...)
+{
+    char formatted[2048];
+    va_list args;
+    va_start(args, format);
+    int n = vsnprintf(formatted, sizeof formatted, format, args);
+    va_end(args);
+    if (n < 0)
+        return;
+    char text[sizeof ctx->notice_text];
+    size_t bytes = utf8_copy_units(text, sizeof text, formatted, strnlen(formatted, sizeof formatted), 519);
+    {
+        // The lock keeps two notices from interleaving their text; readers
+        // copy the text under it.
+        SpinGuard guard(&ctx->notice_lock);
+        memcpy(ctx->notice_text, text, bytes + 1);
+        ctx->notice_ticks.store(30, std::memory_order_relaxed);
+        ctx->notice_length.store(int32_t(utf16_units(text, bytes)), std::memory_order_release);
+    }
+    if (NoticeHook hook = notice_hook.load(std::memory_order_acquire))
+        hook(ctx, text);
+    request_redraw(ctx);
+}
+
+size_t notice_copy(PlayerContext* ctx, char* out, size_t out_size)
+{
+    if (out_size == 0)
+        return 0;
+    SpinGuard guard(&ctx->notice_lock);
+    if (ctx->notice_length.load(std::memory_order_relaxed) == 0) {
+        out[0] = 0;
+        return 0;
+    }
+    size_t length = strnlen(ctx->notice_text, sizeof ctx->notice_text);
+    if (length >= out_size)
+        length = out_size - 1;
+    memcpy(out, ctx->notice_text, length);
+    out[length] = 0;
+    return length;
+}
+
+void request_redraw(PlayerContext* ctx)
+{
+    if (!ctx->window_visible.load(std::memory_order_relaxed))
+        return;
+    int32_t expected = 0;
+    ctx->copy_request.compare_exchange_strong(expected, 1, std::memory_order_acq_rel);
+}

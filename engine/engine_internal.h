@@ -1,0 +1,78 @@
+// What the files of the engine share among themselves (and with its tests):
+// opening items and streams, the demux loop and its seek and track switch.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "engine/engine.h"
+
+struct PlayerContext;
+struct PacketNode;
+struct AVFormatContext;
+struct AVStream;
+struct AVCodecContext;
+struct AVCodec;
+
+// The open container, and the stream a slot plays (null when none).
+AVFormatContext* format_of(PlayerContext* ctx);
+AVStream* slot_stream(PlayerContext* ctx, int kind);
+// The slot that plays the stream, or -1.
+int slot_of_stream(PlayerContext* ctx, int stream);
+
+// ---- opening (media thread) ----
+
+// Opens playlist entry i (its path is in media_path). Non-zero when a video
+// stream, or an audio stream with a working sound device, could be opened.
+int open_item(PlayerContext* ctx, int32_t i);
+// Closes what the item plays: every slot's stream, the container, the
+// external subtitle list and the chapters.
+void close_item(PlayerContext* ctx);
+// Picks and opens one stream of the FFmpeg media type; returns the stream
+// index or -1. The decoding context goes into *codec.
+int open_stream(PlayerContext* ctx, int32_t choice, int type, AVCodecContext** codec);
+// Closes what the slot plays and opens the chosen stream of the type in it.
+bool open_slot(PlayerContext* ctx, int kind, int32_t choice, int type);
+// open_slot for the video slot, then the frame rate, display size and aspect text.
+bool open_video(PlayerContext* ctx, int32_t choice);
+// Closes the slot's stream: menu tick, decoder flushed and freed, index -1.
+void close_slot(PlayerContext* ctx, int kind);
+
+// Hardware decoding is not built yet: no stream is eligible.
+bool hardware_decoding_eligible(PlayerContext* ctx, const AVStream* stream, const AVCodec* decoder);
+
+// "16:9<1>", "720:409≈16:9<1.422>": the display aspect, its approximation
+// by small numbers when the exact one has large terms, and the sample aspect.
+void format_aspect_text(char* out, size_t out_size, uint32_t display_width, uint32_t display_height, int sar_num,
+                        int sar_den);
+
+// ---- the demux loop (media thread) ----
+
+// Runs until a new item is requested or the item has ended as a still
+// picture; leaves the pipeline drained.
+void demux_loop(PlayerContext* ctx);
+// What one pass of the demux loop asks of the next.
+enum PassResult { PASS_SLEEP, PASS_AT_ONCE, PASS_GO_ON, PASS_EXIT };
+
+// The demux loop's own state across passes.
+struct DemuxState {
+    PacketNode* spare;      // the node the next read fills
+    PacketNode* accepted;   // nodes read since a seek, in reading order
+    AVStream* seek_stream;
+    int64_t seek_ts;        // in the seek stream's time base
+    int backward;           // the backward flag of the current seek
+    int32_t forward;        // seek_forward as the current seek found it
+    int32_t keyframes_only; // -1 unknown, else whether the index holds only key frames
+};
+
+// A seek waiting in seek_target_ms: carried out when the decoder has let go
+// of every packet. PASS_GO_ON when there is none or it is done.
+PassResult handle_seek(PlayerContext* ctx, DemuxState* st);
+// Frees the packets read since a seek that were not handed over.
+void release_accepted(PlayerContext* ctx, DemuxState* st);
+// Waits for room in the ring, then hands the node over.
+void push_node(PlayerContext* ctx, PacketNode* node);
+
+// Track switches asked for through track_switch_request (demux loop).
+void handle_track_switch(PlayerContext* ctx);
+// Unloads the subtitle source and closes the subtitle stream.
+void close_subtitle_stream(PlayerContext* ctx);

@@ -1,0 +1,119 @@
+// The sound device's own record and what its backends share. Internal to
+// platform/: the rest of the program sees platform/platform.h.
+//
+// One mutex per device serialises the writer, the feeder, the reporter and
+// the control calls; completion reports are made while holding it, so the
+// reports of a reset and those of the device thread never overlap or reorder.
+#pragma once
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/platform.h"
+
+enum AudioBackend { BACKEND_SDL = 0, BACKEND_NULL = 1, BACKEND_WAV = 2 };
+
+// Sizes in the RIFF header are 32-bit; sound beyond this is not written, so
+// the file stays valid.
+constexpr uint32_t WAV_MAX_DATA_BYTES = 0xFFFFFF00u;
+
+struct WavFile {
+    int fd;
+    int32_t rate;
+    int32_t channels;
+    uint32_t mask;
+    uint32_t header_bytes;
+    uint32_t data_bytes;
+    AudioDevice* owner; // the open device writing it, or null
+};
+
+struct AudioDevice {
+    std::mutex lock;
+    std::condition_variable wake;
+    std::thread thread;
+    AudioDevice* next_record; // every record ever made; records are reused, never freed
+    int in_use;               // guarded by the process lock
+
+    // Guarded by lock.
+    int open;
+    int quit;
+    int backend;
+    int paused;
+    int32_t rate;
+    int32_t channels;
+    int32_t block_align;
+    AudioDeviceCallback callback;
+    void* instance;
+    WaveHeader* queue_head; // written, not yet completely played (or fed)
+    WaveHeader* queue_tail;
+    WaveHeader* heard_head; // completely played or fed, waiting for heard_ns
+    WaveHeader* heard_tail;
+    // Real-time pace of the null and wav backends: frames_played advances
+    // from base_frames at the device rate since base_ns while pacing is 1.
+    int pacing;
+    int64_t base_ns;
+    uint64_t base_frames;
+    uint64_t frames_played;
+    WavFile* wav;
+    // sdl backend.
+    uint32_t sdl_id; // SDL_AudioDeviceID
+    int32_t sdl_channels;
+    int32_t sdl_align;
+    int identity_map;
+    int8_t channel_map[AUDIO_DEVICE_MAX_CHANNELS]; // SDL position -> our channel, -1 silent
+    int64_t latency_ns;
+    // When SDL stops asking for sound (the sound server went away), the
+    // device goes on at real-time pace without sound, so the item still
+    // plays to its end.
+    int64_t last_feed_ns;
+    int lost;
+};
+
+// The process-wide side of the device: the backend choice, the device
+// records and the WAV file.
+struct Process {
+    std::mutex lock;
+    int backend = BACKEND_SDL;
+    std::string wav_path;    // as given with "wav:"
+    std::string wav_current; // the file being written
+    int wav_files = 0;       // files made so far
+    WavFile wav = {-1, 0, 0, 0, 0, 0, nullptr};
+    AudioDevice* records = nullptr;
+};
+
+Process& process();
+
+int64_t monotonic_ns();
+
+// ---- the queues of a device (under its lock) ----
+void append(WaveHeader** head, WaveHeader** tail, WaveHeader* h);
+WaveHeader* pop(WaveHeader** head, WaveHeader** tail);
+// Marks the buffer done and tells the owner.
+void report(AudioDevice* d, WaveHeader* h, uintptr_t dropped);
+// Whether the device consumes its queue itself at real-time pace (null and
+// wav, and sdl while the sound server does not ask for sound).
+bool paced(const AudioDevice* d);
+
+// ---- real-time pacing (audio_paced.cpp) ----
+int64_t frames_to_ns(const AudioDevice* d, uint64_t frames);
+uint64_t frames_left(const AudioDevice* d, const WaveHeader* h);
+void start_pacing(AudioDevice* d, int64_t now);
+// Consumes what real time has played since the last call.
+void pace(AudioDevice* d, int64_t now);
+
+// ---- the WAV file (audio_wav.cpp) ----
+void wav_append(WavFile* w, const uint8_t* data, uint32_t bytes);
+void wav_end(WavFile* w);
+// Under the process lock: the file this device records into, or null.
+WavFile* wav_acquire(AudioDevice* d, uint32_t mask);
+
+// ---- the sdl backend (audio_sdl.cpp) ----
+// SDL's channel layout for the speaker mask.
+void map_channels(AudioDevice* d, uint32_t mask);
+// Opens the SDL device for the record and starts it; 0 when it cannot.
+int sdl_open(AudioDevice* d);
+void sdl_close(uint32_t sdl_id);
+// Lets go of the sound library (at exit).
+void sdl_shutdown();

@@ -1,0 +1,63 @@
+// Frame presentation and the on-screen display's door: builds the picture
+// of the client area from the current frame (or none), the subtitles and the
+// OSD in the frame buffer, and shows it. Everything here runs on the
+// presentation thread, except the setters marked otherwise.
+#pragma once
+#include <cstdint>
+
+#include "core/core.h"
+
+struct AVFrame;
+
+// ---- presentation ----
+
+// The presentation thread's entry: frame is the current video frame, the
+// current audio entry's frame (width 0) or null when nothing is open. The
+// frame's media time is taken from the frame entry that holds it.
+void present_frame(PlayerContext* ctx, AVFrame* frame);
+// The same with the frame's media time given.
+void present_picture(PlayerContext* ctx, AVFrame* frame, int32_t time_ms);
+
+// Renders the subtitle track at time_ms into a BGRX buffer of width x height
+// pixels, under subtitle_lock.
+void render_subtitles(SubtitleState* subs, int32_t time_ms, uint8_t* buffer, int64_t pitch, int32_t width,
+                      int32_t height);
+
+// The picture rectangle inside the client area (fitting of the display aspect).
+struct PictureFit {
+    int32_t left, top;
+    int32_t width, height; // drawn width (dwid) and height (dhgt)
+};
+PictureFit fit_picture(int32_t client_width, int32_t client_height, uint32_t display_width,
+                       uint32_t display_height);
+
+// Any thread: the client size the next picture is built for. Values are
+// limited to 1 .. MAX_CLIENT_SIDE.
+void render_set_client_size(PlayerContext* ctx, int w, int h);
+
+// ---- hooks to the desktop (set before pictures are drawn) ----
+
+// Copies the client area to the window; called on the presentation thread.
+using BlitHook = void (*)(void* user, const uint8_t* bgrx, int pitch, int width, int height);
+void render_set_blit_hook(BlitHook blit, void* user);
+
+// Places data on the clipboard: format CLIPBOARD_BITMAP with a ClipboardBitmap,
+// CLIPBOARD_TEXT with zero-terminated UTF-8 text. The hook copies what it needs
+// before it returns and returns non-zero on success.
+using ClipboardHook = int (*)(void* user, int format, const void* data);
+void render_set_clipboard_hook(ClipboardHook copy, void* user);
+// Returns the hook's result, 0 when no clipboard is connected.
+int set_clipboard_data(PlayerContext* ctx, int format, const void* data);
+
+// Headless "--copy-to=FILE.png": the copied bitmap is written there as PNG
+// instead of going to a clipboard.
+void render_set_copy_target(const char* png_path);
+// Headless "--snapshot=MS:FILE.png": the client area is written as PNG once
+// the first picture of an item whose progress position is at least ms has been
+// built (ms 0: the first picture). Returns false when the list is full.
+bool render_add_snapshot(PlayerContext* ctx, int32_t ms, const char* png_path);
+// Writes width x height BGRX pixels as a PNG file; false on failure.
+bool write_png(const char* path, const uint8_t* bgrx, int64_t pitch, int32_t width, int32_t height);
+
+// Releases what the display record holds (the program never does; tests do).
+void display_free(FrameDisplay* d);

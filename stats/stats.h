@@ -1,0 +1,133 @@
+// Playback statistics for --stats, headless runs and benchmarks: what each
+// item was, how many pictures were decoded, shown and dropped, how far the
+// picture was from the sound, and how long seeks took. The engine reports
+// through the named calls below at the points where things happen; each
+// call does nothing and keeps nothing unless statistics were switched on
+// with stats_enable.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+#include "core/core.h"
+
+// Where the subtitles of an item came from.
+enum StatsSubtitleSource { STATS_SUB_NONE = 0, STATS_SUB_EMBEDDED = 1, STATS_SUB_EXTERNAL = 2 };
+
+struct StatsItem {
+    char path[780 * 3];
+    int32_t opened;
+    int32_t duration_ms;
+    char video_codec[32];
+    int32_t width, height;
+    char audio_codec[32];
+    int32_t sample_rate, channels;
+    int32_t chapters;
+    int32_t subtitle_source;
+    char subtitle_path[1040];
+    int32_t subtitle_events;
+    char subtitle_first_text[256];
+};
+
+// Why a seek was carried out: the engine's own seeks are marked so that a
+// reader can tell them from the user's.
+enum StatsSeekOrigin { SEEK_BY_USER = 0, SEEK_BY_SWITCH = 1, SEEK_BY_LOOP = 2, SEEK_BY_START = 3 };
+
+struct StatsSeek {
+    int32_t target_ms;
+    int32_t origin;
+    uint32_t request_wall_ms;
+    int32_t first_frame_ms; // -1 until a frame has been presented after it
+    int32_t latency_ms;
+};
+
+constexpr int32_t STATS_MAX_SEEKS = 4096;
+// |offset| histogram in whole milliseconds; the last bucket holds the rest.
+constexpr int32_t STATS_OFFSET_BUCKETS = 2048;
+
+struct Stats {
+    uint32_t start_wall_ms; // now_ms() at program start
+    SpinLock lock;          // guards items, seeks and the offsets
+    StatsItem* items;       // media thread appends
+    int32_t item_count;
+    int32_t item_capacity;
+    StatsSeek seeks[STATS_MAX_SEEKS];
+    int32_t seek_count;
+    std::atomic<int64_t> video_frames_decoded;
+    std::atomic<int64_t> video_frames_presented;
+    std::atomic<int64_t> video_frames_dropped;
+    std::atomic<int64_t> audio_chunks_written;
+    std::atomic<int64_t> first_picture_ms; // -1 until the first picture
+    int64_t offset_count;
+    int64_t offset_sum_ms;
+    int32_t offset_max_ms;
+    uint32_t offset_histogram[STATS_OFFSET_BUCKETS];
+    // Seek bookkeeping between the window thread, the demux loop and presentation.
+    std::atomic<uint32_t> seek_request_wall_ms; // 0: none noted
+    std::atomic<int32_t> seek_origin;           // origin of the next seek the engine writes itself
+    std::atomic<int32_t> open_seek;             // index of the seek awaiting its first frame, -1 none
+    // The seek the demux loop is carrying out (media thread only): when it
+    // was asked for (0 while none) and why.
+    uint32_t current_request_wall_ms;
+    int32_t current_origin;
+    // now_ms() just after the media thread last reset or reopened the sound
+    // device: reports heard before it are not used for the A/V figures.
+    std::atomic<uint32_t> audio_reset_wall_ms;
+};
+
+// Switches statistics on for this run; call before the engine starts.
+// start_wall_ms is the program's start on the engine's clock. Returns the
+// record (tests read it), null when memory runs out.
+Stats* stats_enable(PlayerContext* ctx, uint32_t start_wall_ms);
+// The record, or null when statistics are off.
+Stats* stats_of(PlayerContext* ctx);
+// Frees the record (tests; the program keeps it until it ends).
+void stats_disable(PlayerContext* ctx);
+// Forgets everything counted so far (tests, between cases on one engine).
+void stats_reset(PlayerContext* ctx);
+
+// ---- items (media thread) ----
+void stats_item_begun(PlayerContext* ctx, const char* path);
+// The item opened: its duration, codecs, picture size, sound format and chapters.
+void stats_item_opened(PlayerContext* ctx);
+void stats_subtitle_source(PlayerContext* ctx, int32_t source, const char* path);
+// Counts the events of the current subtitle track into the current item;
+// the caller holds subtitle_lock or knows that no thread adds events.
+void stats_item_subtitles(PlayerContext* ctx);
+
+// ---- seeks ----
+// The window thread is about to write seek_target_ms: latency counts from here.
+void stats_seek_asked(PlayerContext* ctx);
+// The engine is about to write a seek of its own for this reason.
+void stats_engine_seek(PlayerContext* ctx, int32_t origin);
+// The demux loop sees a seek waiting (called on every pass until it is done).
+void stats_seek_started(PlayerContext* ctx);
+// The seek could not be carried out.
+void stats_seek_abandoned(PlayerContext* ctx);
+// The seek to target_ms has been carried out; its first picture is awaited.
+void stats_seek_done(PlayerContext* ctx, int32_t target_ms);
+
+// ---- pictures and sound ----
+void stats_picture_decoded(PlayerContext* ctx);
+// A picture was not shown (late); not counted while a seek's first picture
+// is awaited, when dropping is how the seek catches up.
+void stats_picture_dropped(PlayerContext* ctx);
+// A picture with this media time was drawn: counts it, closes a seek that
+// awaited it and measures the offset of the sound being heard.
+void stats_picture_shown(PlayerContext* ctx, int32_t time_ms);
+// A sound chunk went to the device; without video it stands for the picture.
+void stats_sound_written(PlayerContext* ctx, int32_t time_ms, bool without_video);
+// The sound device was reset or reopened.
+void stats_sound_reset(PlayerContext* ctx);
+// One measured offset between the sound heard and the picture shown.
+void stats_av_offset(PlayerContext* ctx, int32_t offset_ms);
+
+// ---- reading ----
+struct StatsOffsets {
+    int64_t count;
+    double mean_ms;
+    int32_t p95_ms, max_ms;
+};
+StatsOffsets stats_offsets(PlayerContext* ctx);
+// Writes one JSON object; returns false when the file cannot be written or
+// statistics are off.
+bool stats_write_json(PlayerContext* ctx, const char* path, const char* exit_reason);

@@ -1,0 +1,47 @@
+// Subtitle files beside a media file.
+#include <dirent.h>
+#include <fnmatch.h>
+
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "subtitle/subtitle.h"
+
+static bool is_subtitle_name(const char* name)
+{
+    static const char* const patterns[] = {"*.ass", "*.ssa", "*.srt", "*.lrc"};
+    for (const char* p : patterns) {
+        if (fnmatch(p, name, FNM_CASEFOLD) == 0)
+            return true;
+    }
+    return false;
+}
+
+int find_subtitle_files(const char* media_path, void (*found)(void* user, const char* path), void* user)
+{
+    // The file part, and its stem without the extension.
+    const char* slash = strrchr(media_path, '/');
+    const char* name = slash ? slash + 1 : media_path;
+    std::string_view stem(name);
+    if (const char* dot = strrchr(name, '.'))
+        stem = std::string_view(name, size_t(dot - name));
+    std::string folder = slash ? std::string(media_path, size_t(slash - media_path + 1)) : std::string("./");
+    std::string prefix = slash ? folder : std::string();
+    int count = 0;
+    for (const char* tail : {".*", "*"}) {
+        std::string pattern = std::string(stem) + tail;
+        DIR* dir = opendir(folder.c_str());
+        if (!dir)
+            return count;
+        while (dirent* entry = readdir(dir)) {
+            if (fnmatch(pattern.c_str(), entry->d_name, FNM_PERIOD) != 0 || !is_subtitle_name(entry->d_name))
+                continue;
+            std::string path = prefix + entry->d_name;
+            found(user, path.c_str());
+            count++;
+        }
+        closedir(dir);
+    }
+    return count;
+}
