@@ -58,3 +58,38 @@ void window_position_changed(MainWindow* w, uintptr_t flags, const WindowRect* r
 // The rectangle to remember for the next start: the windowed one, also while
 // the window is full screen or maximised.
 WindowRect window_normal_rect(const MainWindow* w);
+
+// ---- window modes, always on top, the tray and the clock (window_modes.cpp) ----
+// maximise 0: the full-screen toggle; 1: the maximise-to-work-area toggle.
+void toggle_screen_mode(MainWindow* w, int maximise);
+// Hides the window, moves it into the topmost (on) or the normal band and
+// posts MSG_PLAYLIST sub-code 0, which shows it again unless it is in the tray.
+void set_topmost_band(MainWindow* w, int on);
+// Command 1003; silent is the form settings loading uses (no check mark, no notice).
+void toggle_always_on_top(MainWindow* w, int silent);
+void hide_to_tray(MainWindow* w);
+void restore_from_tray(MainWindow* w);
+// The system time in the top-right corner while a screen mode is on.
+void show_clock_overlay(MainWindow* w);
+void hide_clock_overlay(MainWindow* w);
+
+// ---- the context menu and the open dialogs (context_menu.cpp, open_dialog.cpp) ----
+// Builds the menu when none is cached and shows it at the pointer.
+void show_context_menu(MainWindow* w);
+// append_mode: Ctrl was held; folder: Alt was held.
+void open_files_dialog(MainWindow* w, int append_mode, int folder);
+// The check mark of one item of the cached menu; nothing without a menu.
+void menu_set_check(PlayerContext* ctx, int command_id, int checked);
+// "COOL菜单": pop-up menus opened from now on get their band.
+void install_cool_menu(MainWindow* w);
+
+// ---- hot keys, screensaver and sleep, trimming (desktop_services.cpp) ----
+// Binds or unbinds the twelve global hot keys as "开启热键" says.
+void apply_hotkeys(MainWindow* w);
+// The information dialog "已开启全局热键" with the hot-key help text.
+void show_hotkey_help(MainWindow* w);
+// Holds the screensaver and sleep off while a video item is open and the
+// option is on; releases them otherwise.
+void set_power_blocking(MainWindow* w, int video_open);
+void trim_working_set();
+void trim_if_enabled();
