@@ -59,6 +59,11 @@ void window_position_changed(MainWindow* w, uintptr_t flags, const WindowRect* r
 // the window is full screen or maximised.
 WindowRect window_normal_rect(const MainWindow* w);
 
+// ---- moving and sizing the frameless window (window_drag.cpp) ----
+// A left press on the picture: the window follows the pointer (snapping to
+// the work-area edges) until the button is released; nothing in a screen mode.
+void window_begin_move(MainWindow* w);
+
 // ---- window modes, always on top, the tray and the clock (window_modes.cpp) ----
 // maximise 0: the full-screen toggle; 1: the maximise-to-work-area toggle.
 void toggle_screen_mode(MainWindow* w, int maximise);
