@@ -1,5 +1,7 @@
 #include "core/clock.h"
 
+#include <sched.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -26,6 +28,15 @@ void delay_100ns(int64_t units)
     ts.tv_nsec = long(units % 10000000) * 100;
     while (clock_nanosleep(CLOCK_MONOTONIC, 0, &ts, &ts) == EINTR) {
     }
+}
+
+void backoff_pause(Backoff* backoff)
+{
+    if (backoff->tries++ < 32) {
+        sched_yield();
+        return;
+    }
+    delay_100ns(-1000); // 100 us
 }
 
 void engine_poll_sleep(const PlayerContext* ctx)

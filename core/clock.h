@@ -17,6 +17,14 @@ uint32_t now_ms();
 // Sleeps for |units| * 100 ns; negative and positive values both mean relative.
 void delay_100ns(int64_t units);
 
+// Waiting for another thread without stealing its core: a few yields, then
+// short sleeps (on two cores a spin would take the core the other thread
+// needs to finish).
+struct Backoff {
+    int32_t tries;
+};
+void backoff_pause(Backoff* backoff);
+
 // The idle poll of the engine threads: 10 ms, but 1 ms while a seek waits,
 // so that it starts as soon as the other threads have let go.
 void engine_poll_sleep(const PlayerContext* ctx);

@@ -14,6 +14,7 @@
 #include "core/messages.h"
 #include "core/notice.h"
 #include "core/player_context.h"
+#include "core/seek_request.h"
 #include "core/spin_lock.h"
 #include "core/text_utf.h"
 #include "core/window_title.h"

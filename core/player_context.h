@@ -31,6 +31,9 @@ struct PlayerContext {
     // Requests and playback state.
     std::atomic<int32_t> seek_target_ms;  // window thread, track switch, demux loop
     std::atomic<int32_t> seek_forward;
+    // Target and direction of the seek asked for last, as one word
+    // (core/seek_request.h); the target's high half is 0xFFFFFFFF when none.
+    std::atomic<uint64_t> seek_order;
     std::atomic<AVFormatContext*> format; // media thread; others read while open
     std::atomic<void*> menu;              // cached context menu (opaque), window thread / media thread
     std::atomic<int32_t> video_choice;
@@ -66,7 +69,6 @@ struct PlayerContext {
     std::atomic<int32_t> window_visible; // copied into redraw_pending when a frame is taken
     std::atomic<int32_t> open_request;
     char start_offset_text[32];          // "+%d.%03d", empty when the offset is 0
-    char title_text[DISPLAY_NAME_UNITS * 3]; // title of the information line
     // Pointer state the window thread keeps for the OSD: -1 while the window
     // is active, else 1 paused / 0 playing; the held mouse buttons; the media
     // time under the pointer on the progress bar.

@@ -38,8 +38,9 @@ static PassResult read_packet(PlayerContext* ctx, DemuxState* st)
         int32_t index = slot.stream_index.load(std::memory_order_relaxed);
         if (index < 0)
             continue;
+        Backoff backoff{};
         while (ring_is_full(&ctx->ring))
-            std::this_thread::yield();
+            backoff_pause(&backoff);
         st->spare->packet->stream_index = index;
         st->spare = ring_push(ctx, st->spare, &ctx->packets_in_flight,
                               (ctx->ring.ring_write.load(std::memory_order_relaxed) + 1) & RING_MASK);
@@ -126,13 +127,13 @@ static PassResult handle_end(PlayerContext* ctx, uint32_t shown_at_start)
                 return PASS_SLEEP;
             }
             stats_engine_seek(ctx, SEEK_BY_LOOP);
-            ctx->seek_target_ms.store(0, std::memory_order_relaxed);
+            request_seek(ctx, 0, SEEK_KEEP_FORWARD);
             return PASS_SLEEP;
         }
     }
     if (ctx->item_count.load(std::memory_order_relaxed) <= 1 && !quit_at_end) {
         stats_engine_seek(ctx, SEEK_BY_LOOP);
-        ctx->seek_target_ms.store(0, std::memory_order_relaxed);
+        request_seek(ctx, 0, SEEK_KEEP_FORWARD);
         return PASS_SLEEP;
     }
     ctx->playing.store(0, std::memory_order_relaxed);
@@ -164,6 +165,9 @@ static void exit_loop(PlayerContext* ctx, DemuxState* st)
     release_accepted(ctx, st);
     packet_node_free(st->spare, &ctx->packets_in_flight);
     st->spare = nullptr;
+    // Drop mode ends with the drain: a seek left standing would keep every
+    // engine thread polling every millisecond while nothing plays.
+    seek_clear(ctx);
 }
 
 void demux_loop(PlayerContext* ctx)

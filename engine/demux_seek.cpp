@@ -21,8 +21,9 @@ constexpr int MAX_SEEK_REDOS = 100;
 
 void push_node(PlayerContext* ctx, PacketNode* node)
 {
+    Backoff backoff{};
     while (ring_is_full(&ctx->ring))
-        std::this_thread::yield();
+        backoff_pause(&backoff);
     ring_push_node(ctx, node);
 }
 
@@ -158,7 +159,7 @@ static int32_t read_landing(PlayerContext* ctx, DemuxState* st, int32_t target)
     }
 }
 
-static void finish_seek(PlayerContext* ctx, DemuxState* st, int32_t target, int32_t landing)
+static void finish_seek(PlayerContext* ctx, DemuxState* st, SeekOrder order, int32_t landing)
 {
     // Embedded events are forgotten so the packets read again are taken.
     reset_subtitles_for_seek(&ctx->subtitles);
@@ -169,10 +170,10 @@ static void finish_seek(PlayerContext* ctx, DemuxState* st, int32_t target, int3
     ctx->step_frame.store(playing ? 0 : 1, std::memory_order_relaxed);
     ctx->clock_ms.store(playing ? landing - 30 : landing, std::memory_order_relaxed);
     ctx->clock_wall_ms.store(now_ms(), std::memory_order_relaxed);
-    stats_seek_done(ctx, target);
-    // A newer target written while this one was carried out is kept: the
+    stats_seek_done(ctx, order.target_ms);
+    // A newer seek asked for while this one was carried out is kept: the
     // last seek asked for wins.
-    ctx->seek_target_ms.compare_exchange_strong(target, -1, std::memory_order_release);
+    seek_order_done(ctx, order);
     while (st->accepted) {
         PacketNode* next = st->accepted->next;
         push_node(ctx, st->accepted);
@@ -210,8 +211,9 @@ static void flush_decoders(PlayerContext* ctx)
         if (slot.stream_index.load(std::memory_order_relaxed) < 0)
             continue;
         avcodec_flush_buffers(slot.codec);
+        Backoff backoff{};
         while (slot.frames_read.load(std::memory_order_acquire) != slot.frames_write.load(std::memory_order_acquire))
-            std::this_thread::yield();
+            backoff_pause(&backoff);
     }
 }
 
@@ -227,17 +229,20 @@ PassResult handle_seek(PlayerContext* ctx, DemuxState* st)
     if (ctx->packets_in_flight.load(std::memory_order_acquire) != 0 ||
         ctx->decoder_busy.load(std::memory_order_acquire) != 0)
         return PASS_SLEEP;
-    // The direction is taken (and reset) as the seek starts, not when it
-    // ends: a newer request written meanwhile keeps its own direction.
-    st->forward = ctx->seek_forward.exchange(-1, std::memory_order_acq_rel);
-    target = ctx->seek_target_ms.load(std::memory_order_acquire);
-    if (!seek_to(ctx, st, target)) {
-        ctx->seek_target_ms.compare_exchange_strong(target, -1, std::memory_order_relaxed);
+    // Target and direction are taken together as the seek starts (and the
+    // direction is reset): a newer request written meanwhile keeps its own.
+    SeekOrder order = seek_order_read(ctx);
+    if (order.target_ms < 0)
+        order = SeekOrder{target, -1}; // drop mode of a closing item, not a request
+    ctx->seek_forward.store(-1, std::memory_order_relaxed);
+    st->forward = order.forward;
+    if (!seek_to(ctx, st, order.target_ms)) {
+        seek_order_done(ctx, order);
         stats_seek_abandoned(ctx);
         return PASS_SLEEP;
     }
     flush_decoders(ctx);
-    int32_t landing = read_landing(ctx, st, target);
-    finish_seek(ctx, st, target, landing);
+    int32_t landing = read_landing(ctx, st, order.target_ms);
+    finish_seek(ctx, st, order, landing);
     return PASS_GO_ON;
 }

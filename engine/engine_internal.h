@@ -21,8 +21,10 @@ int slot_of_stream(PlayerContext* ctx, int stream);
 
 // ---- opening (media thread) ----
 
-// Opens playlist entry i (its path is in media_path). Non-zero when a video
-// stream, or an audio stream with a working sound device, could be opened.
+// Opens playlist entry i (its path is in media_path; the previous item is
+// closed). Non-zero when a video stream, or an audio stream with a working
+// sound device, could be opened. Holds presentation only while it writes
+// what frame presentation draws, never across the open itself.
 int open_item(PlayerContext* ctx, int32_t i);
 // Closes what the item plays: every slot's stream, the container, the
 // external subtitle list and the chapters.
@@ -44,6 +46,19 @@ bool hardware_decoding_eligible(PlayerContext* ctx, const AVStream* stream, cons
 // by small numbers when the exact one has large terms, and the sample aspect.
 void format_aspect_text(char* out, size_t out_size, uint32_t display_width, uint32_t display_height, int sar_num,
                         int sar_den);
+
+// ---- the presentation thread ----
+
+// What one pass hands from the frame steps to the drawing step.
+struct PassState {
+    uint32_t now;       // the millisecond timer at the start of the pass
+    bool new_picture;   // a picture was taken to be shown
+    int32_t picture_ms; // its media time
+};
+// One pass's rules at pass->now: the clock advanced and pulled toward the
+// sound, the pointer-hide and notice countdowns, pictures taken or dropped,
+// sound handed to the device. Drawing follows separately.
+void presentation_rules(PlayerContext* ctx, PassState* pass);
 
 // ---- the demux loop (media thread) ----
 

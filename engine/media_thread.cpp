@@ -21,6 +21,10 @@ static int32_t take_request(PlayerContext* ctx)
         int32_t index = ctx->open_index.exchange(-1, std::memory_order_acq_rel);
         if (index >= 0)
             return index;
+        // No demux loop runs to carry out a seek asked for now (a still
+        // picture, a stopped player): it is dropped rather than left pending.
+        if (ctx->seek_target_ms.load(std::memory_order_relaxed) >= 0)
+            seek_clear(ctx);
         delay_100ns(SLEEP_10MS);
     }
 }
@@ -36,11 +40,14 @@ static int32_t open_first_playable(PlayerContext* ctx, int32_t requested)
     bool wrap = ctx->quit_at_end.load(std::memory_order_relaxed) == 0;
     int32_t i = requested;
     do {
-        // The path, the name and the item's texts change: nothing is drawn meanwhile.
+        // The path, the name and the item's texts change: nothing is drawn
+        // meanwhile. The open itself (which may wait on a slow or stalled
+        // source) runs unheld, so notices and exposes are still drawn.
         hold_presentation(ctx);
-        bool opened = window_send(MSG_PLAYLIST, PLAYLIST_GET_PATH, i) != 0 && open_item(ctx, i);
+        close_item(ctx);
+        bool have_path = window_send(MSG_PLAYLIST, PLAYLIST_GET_PATH, i) != 0;
         release_presentation(ctx);
-        if (opened)
+        if (have_path && open_item(ctx, i))
             return i;
         // A newer request replaces this one; the next pass takes it.
         if (ctx->open_index.load(std::memory_order_acquire) >= 0)
@@ -67,13 +74,13 @@ static void start_item(PlayerContext* ctx, int32_t i)
     ctx->playing.store(0, std::memory_order_relaxed);
     ctx->clock_ms.store(-30, std::memory_order_relaxed);
     ctx->clock_wall_ms.store(now_ms(), std::memory_order_relaxed);
-    ctx->seek_target_ms.store(-1, std::memory_order_relaxed);
+    seek_clear(ctx);
     int32_t start = ctx->open_start_ms.load(std::memory_order_relaxed);
     int32_t duration = ctx->duration_ms.load(std::memory_order_relaxed);
     if (start > 0 && duration > 100 && start < duration) {
         stats_engine_seek(ctx, SEEK_BY_START);
         ctx->clock_ms.store(start, std::memory_order_relaxed);
-        ctx->seek_target_ms.store(start, std::memory_order_relaxed);
+        request_seek(ctx, start, SEEK_KEEP_FORWARD);
     }
     ctx->playing.store(ctx->open_play.load(std::memory_order_relaxed), std::memory_order_relaxed);
     if (ctx->open_index.load(std::memory_order_acquire) < 0)

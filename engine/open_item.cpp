@@ -86,12 +86,17 @@ static void set_item_title(PlayerContext* ctx, AVFormatContext* format, int32_t 
 // instead of waiting for a clock that never comes.
 static int open_streams(PlayerContext* ctx)
 {
+    // The aspect text is drawn: it is written while presentation is held.
+    hold_presentation(ctx);
     int result = open_video(ctx, ctx->video_choice.load(std::memory_order_relaxed)) ? 1 : 0;
+    release_presentation(ctx);
     if (open_slot(ctx, SLOT_AUDIO, ctx->audio_choice.load(std::memory_order_relaxed), AVMEDIA_TYPE_AUDIO)) {
-        if (audio_open(&ctx->audio, ctx->slots[SLOT_AUDIO].codec))
+        if (audio_open(&ctx->audio, ctx->slots[SLOT_AUDIO].codec)) {
             result = 1;
-        else
+        } else {
+            stats_sound_silent(ctx, ctx->slots[SLOT_AUDIO].codec);
             close_slot(ctx, SLOT_AUDIO);
+        }
         stats_sound_reset(ctx);
     }
     return result;
@@ -120,7 +125,10 @@ static void open_subtitles(PlayerContext* ctx)
     uint32_t count = subs->external_count.load(std::memory_order_acquire);
     for (uint32_t k = first_new; k < count; k++) {
         if (load_external_file(subs, k)) {
-            stats_subtitle_source(ctx, STATS_SUB_EXTERNAL, subs->external_files[k]);
+            char path[EXTERNAL_PATH_BYTES];
+            if (!external_file_path(subs, k, path, sizeof path))
+                path[0] = 0;
+            stats_subtitle_source(ctx, STATS_SUB_EXTERNAL, path);
             return;
         }
     }
@@ -145,6 +153,9 @@ static void finish_open(PlayerContext* ctx, AVFormatContext* format)
     }
     if (offset == INT64_MAX)
         offset = 0;
+    // The texts and the chapter list are drawn: they change while
+    // presentation is held.
+    hold_presentation(ctx);
     ctx->start_offset_ms.store(offset, std::memory_order_relaxed);
     ctx->video_start_ms.store(int32_t(video_start - offset), std::memory_order_relaxed);
     if (offset > 0)
@@ -174,6 +185,7 @@ static void finish_open(PlayerContext* ctx, AVFormatContext* format)
             utf8_copy_units(record->title, sizeof record->title, title, strlen(title), 31);
     }
     ctx->chapter_count.store(chapters, std::memory_order_release);
+    release_presentation(ctx);
     cancel_menu(ctx);
 }
 
@@ -184,7 +196,6 @@ void close_item(PlayerContext* ctx)
     AVFormatContext* format = ctx->format.exchange(nullptr, std::memory_order_acq_rel);
     avformat_close_input(&format);
     ctx->track_switch_request.store(-1, std::memory_order_relaxed);
-    ctx->title_text[0] = 0;
     {
         // The window thread may be appending a dropped subtitle file.
         SpinGuard guard(&ctx->subtitles.subtitle_lock);
@@ -196,9 +207,7 @@ void close_item(PlayerContext* ctx)
 int open_item(PlayerContext* ctx, int32_t i)
 {
     ctx->current_item.store(uint32_t(i), std::memory_order_relaxed);
-    close_item(ctx);
-    ctx->seek_forward.store(-1, std::memory_order_relaxed);
-    ctx->seek_target_ms.store(-1, std::memory_order_relaxed);
+    seek_clear(ctx);
     ctx->step_frame.store(0, std::memory_order_relaxed);
     stats_item_begun(ctx, ctx->media_path);
     AVFormatContext* format = open_media(ctx);

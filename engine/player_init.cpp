@@ -128,10 +128,9 @@ void player_setup(PlayerContext* ctx)
     ctx->video_choice.store(-1, std::memory_order_relaxed);
     ctx->open_index.store(-1, std::memory_order_relaxed);
 
-    ctx->seek_target_ms.store(-1, std::memory_order_relaxed);
-    ctx->seek_forward.store(-1, std::memory_order_relaxed);
+    seek_clear(ctx);
     ctx->track_switch_request.store(-1, std::memory_order_relaxed);
-    ctx->subtitles.external_index.store(0, std::memory_order_relaxed);
+    ctx->subtitles.external_index.store(-1, std::memory_order_relaxed);
     ctx->window_visible.store(1, std::memory_order_relaxed);
 }
 

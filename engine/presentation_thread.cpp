@@ -14,13 +14,6 @@ extern "C" {
 #include "render/render.h"
 #include "stats/stats.h"
 
-// What one pass hands from the frame steps to the drawing step.
-struct PassState {
-    uint32_t now;
-    bool new_picture;     // a picture was taken to be shown
-    int32_t picture_ms;   // its media time
-};
-
 static bool has_stream(PlayerContext* ctx, int kind)
 {
     return ctx->slots[kind].stream_index.load(std::memory_order_relaxed) >= 0;
@@ -61,18 +54,20 @@ static void housekeeping_tick(PlayerContext* ctx)
 
 static void advance_clock(PlayerContext* ctx, PassState* pass)
 {
-    pass->now = now_ms();
-    uint32_t elapsed = pass->now - ctx->clock_wall_ms.load(std::memory_order_relaxed);
+    // Signed: after the clock was held back (clock_wall_ms moved ahead of
+    // the timer) a pass that comes at once sees a few milliseconds less than
+    // nothing, and the clock gives them back instead of leaping forward.
+    int32_t elapsed = int32_t(pass->now - ctx->clock_wall_ms.load(std::memory_order_relaxed));
     if (elapsed > 100)
-        elapsed = 100;
-    ctx->tick_ms -= int32_t(elapsed);
+        elapsed = 100; // a pass delayed by a stall moves the clock by at most 100 ms
+    ctx->tick_ms -= elapsed;
     if (ctx->tick_ms < 0) {
         ctx->tick_ms += 100;
         housekeeping_tick(ctx);
     }
     // The clock stands while paused and while nothing was taken last pass.
     if (ctx->playing.load(std::memory_order_relaxed) == 1 && ctx->frame_taken.load(std::memory_order_relaxed) == 1)
-        ctx->clock_ms.fetch_add(int32_t(elapsed), std::memory_order_relaxed);
+        ctx->clock_ms.fetch_add(elapsed, std::memory_order_relaxed);
     ctx->due_wall_ms.store(int32_t(pass->now), std::memory_order_relaxed);
     ctx->clock_wall_ms.store(pass->now, std::memory_order_seq_cst); // release; ordered with the hold
     ctx->frame_taken.store(0, std::memory_order_relaxed);
@@ -127,7 +122,7 @@ static bool step_skips(PlayerContext* ctx, StreamSlot* slot, int32_t e, bool* sk
 
 enum Look { LOOK_DISCARD, LOOK_WAIT, LOOK_USE };
 
-// The first look at the entry at frames_read (steps 5.1-5.2, 6.1-6.2): it is
+// The first look at the entry at frames_read: it is
 // discarded while a seek is under way, and while stepping when it is late
 // and the next entry is due too; a step waits for more frames unless the
 // demuxer is at its end. The entry that ends a step (ends_step: a picture,
@@ -299,16 +294,22 @@ static bool draw_unheld(PlayerContext* ctx, PassState* pass)
     return false;
 }
 
+void presentation_rules(PlayerContext* ctx, PassState* pass)
+{
+    pass->new_picture = false;
+    advance_clock(ctx, pass);
+    correct_clock(ctx, pass);
+    take_video(ctx, pass);
+    feed_audio(ctx, pass);
+}
+
 void presentation_thread(PlayerContext* ctx)
 {
     PassState pass;
     memset(&pass, 0, sizeof pass);
     for (;;) {
-        pass.new_picture = false;
-        advance_clock(ctx, &pass);
-        correct_clock(ctx, &pass);
-        take_video(ctx, &pass);
-        feed_audio(ctx, &pass);
+        pass.now = now_ms();
+        presentation_rules(ctx, &pass);
         if (draw(ctx, &pass))
             continue;
         engine_poll_sleep(ctx);

@@ -33,12 +33,11 @@ static void switch_notice(PlayerContext* ctx, int kind, AVStream* stream, const 
     track_label(stream, text, sizeof text);
     show_notice(ctx, " 切换%s - %s ", label, text);
     ctx->copy_request.store(0, std::memory_order_relaxed);
-    ctx->seek_forward.store(0, std::memory_order_relaxed);
     stats_engine_seek(ctx, SEEK_BY_SWITCH);
     // At the very start the clock stands before 0; the seek must still be a
     // seek (0 or more), or the drain below would wait for paused frames.
     int32_t clock = ctx->clock_ms.load(std::memory_order_relaxed);
-    ctx->seek_target_ms.store(clock > 0 ? clock : 0, std::memory_order_relaxed);
+    request_seek(ctx, clock > 0 ? clock : 0, 0);
     drain_slot(ctx, &ctx->slots[kind]);
 }
 
@@ -78,9 +77,13 @@ static void switch_external(PlayerContext* ctx, int32_t n)
     uint32_t count = subs->external_count.load(std::memory_order_acquire);
     for (uint32_t k = uint32_t(n); k < count; k++) {
         if (load_external_file(subs, k)) {
-            show_notice(ctx, " 使用字幕 %s ", subs->external_files[k]);
+            // The window thread may grow the list meanwhile: the path is copied under its lock.
+            char path[EXTERNAL_PATH_BYTES];
+            if (!external_file_path(subs, k, path, sizeof path))
+                path[0] = 0;
+            show_notice(ctx, " 使用字幕 %s ", path);
             platform_menu_set_check(ctx->menu.load(std::memory_order_acquire), 2020 + int(k), 1);
-            stats_subtitle_source(ctx, STATS_SUB_EXTERNAL, subs->external_files[k]);
+            stats_subtitle_source(ctx, STATS_SUB_EXTERNAL, path);
             return;
         }
     }

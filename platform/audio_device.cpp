@@ -2,6 +2,7 @@
 // buffers at the moment their last sample is heard; for the null and wav
 // backends the same thread also consumes the queue at real-time pace (the
 // sdl backend is fed from SDL's own thread, audio_sdl.cpp).
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -72,14 +73,52 @@ int64_t next_event_ns(const AudioDevice* d)
 }
 
 // Half a second without a request for sound from SDL, with sound queued:
-// periods are about 10 ms, so the sound server is gone.
+// periods are about 10 ms, so the sound server is stalled or gone. The device
+// then plays on at real-time pace until the server asks again.
 constexpr int64_t SDL_STALL_NS = 500000000;
+// How often an sdl device looks whether the library gave it up for good.
+constexpr int64_t SDL_REOPEN_CHECK_NS = 1000000000;
+
+// A device the library gave up (its sound server went away) is replaced by
+// a new one, with the lock let go while the library is called (its feed
+// takes the lock). audio_device_close finds sdl_id 0 meanwhile and leaves
+// the new device to this thread, which it joins.
+void reopen_if_gone(AudioDevice* d, std::unique_lock<std::mutex>* hold, int64_t now)
+{
+    d->next_reopen_check_ns = now + SDL_REOPEN_CHECK_NS;
+    const uint32_t old_id = d->sdl_id;
+    // The state is read under the lock, so that a close cannot free the
+    // device meanwhile (the read takes none of the library's locks).
+    if (old_id != 0 && !sdl_device_gone(old_id))
+        return;
+    d->sdl_id = 0;
+    d->lost = 1;
+    hold->unlock();
+    if (old_id != 0)
+        sdl_close(old_id);
+    int64_t latency = 0;
+    const uint32_t fresh = sdl_reopen(d, &latency);
+    hold->lock();
+    if (fresh == 0)
+        return; // no server yet: the next look tries again
+    if (!d->open || d->quit) {
+        hold->unlock();
+        sdl_close(fresh);
+        hold->lock();
+        return;
+    }
+    d->sdl_id = fresh;
+    d->latency_ns = latency;
+    hold->unlock();
+    sdl_start(fresh);
+    hold->lock();
+}
 
 void device_thread(AudioDevice* d)
 {
     std::unique_lock<std::mutex> hold(d->lock);
     while (!d->quit) {
-        const int64_t now = monotonic_ns();
+        int64_t now = monotonic_ns();
         int64_t at = -1;
         if (!paced(d) && d->queue_head && !d->paused) {
             const int64_t stalled_at = d->last_feed_ns + SDL_STALL_NS;
@@ -88,12 +127,25 @@ void device_thread(AudioDevice* d)
             else
                 at = stalled_at;
         }
+        // A library that lost its sound server keeps calling the feed of the
+        // dead device at real-time pace, so a stall is not the only sign: the
+        // device's own state is looked at while sound is queued.
+        if (d->backend == BACKEND_SDL && d->open && d->queue_head) {
+            if (now >= d->next_reopen_check_ns) {
+                reopen_if_gone(d, &hold, now);
+                now = monotonic_ns();
+            }
+            if (at < 0 || d->next_reopen_check_ns < at)
+                at = d->next_reopen_check_ns;
+        }
         if (paced(d))
             pace(d, now);
         report_heard(d, now);
         const int64_t next = next_event_ns(d);
         if (next >= 0 && (at < 0 || next < at))
             at = next;
+        if (d->quit)
+            break;
         if (at < 0)
             d->wake.wait(hold);
         else if (at > now)

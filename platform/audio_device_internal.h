@@ -69,6 +69,9 @@ struct AudioDevice {
     // plays to its end.
     int64_t last_feed_ns;
     int lost;
+    // While lost: when the device thread next looks whether the library has
+    // given the device up, in which case it opens a new one.
+    int64_t next_reopen_check_ns;
 };
 
 // The process-wide side of the device: the backend choice, the device
@@ -115,5 +118,11 @@ void map_channels(AudioDevice* d, uint32_t mask);
 // Opens the SDL device for the record and starts it; 0 when it cannot.
 int sdl_open(AudioDevice* d);
 void sdl_close(uint32_t sdl_id);
+// Whether the library has given up the device (its sound server went away).
+bool sdl_device_gone(uint32_t sdl_id);
+// Opens a new device for the record's format, paused, making a new
+// connection to the sound server when it takes one; 0 when none opens yet.
+uint32_t sdl_reopen(AudioDevice* d, int64_t* latency_ns);
+void sdl_start(uint32_t sdl_id);
 // Lets go of the sound library (at exit).
 void sdl_shutdown();

@@ -79,6 +79,17 @@ void sdl_feed(void* user, Uint8* stream, int len)
     const int64_t now = monotonic_ns();
     std::lock_guard<std::mutex> hold(d->lock);
     d->last_feed_ns = now;
+    if (sdl_device_gone(d->sdl_id)) {
+        // The library feeds a device whose server went away: nothing would
+        // be heard, so the queue plays on at real-time pace until a new
+        // device replaces this one.
+        d->lost = 1;
+    } else if (d->lost) {
+        // The sound server asks again (it was stalled, or a reopened device
+        // starts): the queue goes back to it from where the pace left it.
+        d->lost = 0;
+        d->pacing = 0;
+    }
     const uint32_t frames = len > 0 ? uint32_t(len) / uint32_t(d->sdl_align) : 0;
     uint32_t k = 0;
     int finished = 0;
@@ -144,7 +155,9 @@ Uint16 sdl_period_samples(int32_t rate)
 
 } // namespace
 
-int sdl_open(AudioDevice* d)
+// Opens an SDL device for the record's format, paused; 0 when none opens.
+// *latency_ns: what the layers below the feed hold.
+static SDL_AudioDeviceID open_device(AudioDevice* d, int64_t* latency_ns)
 {
     {
         std::lock_guard<std::mutex> hold(process().lock);
@@ -168,13 +181,49 @@ int sdl_open(AudioDevice* d)
     // at real-time pace; a sound server plays a period after the one it
     // holds, so its listener hears our bytes one period later.
     const int immediate = driver && (strcmp(driver, "disk") == 0 || strcmp(driver, "dummy") == 0);
+    *latency_ns = immediate ? 0 : int64_t(have.samples) * 1000000000 / (have.freq > 0 ? have.freq : d->rate);
+    return id;
+}
+
+int sdl_open(AudioDevice* d)
+{
+    int64_t latency = 0;
+    SDL_AudioDeviceID id = open_device(d, &latency);
+    if (id == 0)
+        return 0;
     {
         std::lock_guard<std::mutex> hold(d->lock);
         d->sdl_id = id;
-        d->latency_ns = immediate ? 0 : int64_t(have.samples) * 1000000000 / (have.freq > 0 ? have.freq : d->rate);
+        d->latency_ns = latency;
     }
     SDL_PauseAudioDevice(id, 0);
     return 1;
+}
+
+bool sdl_device_gone(uint32_t sdl_id)
+{
+    return sdl_id != 0 && SDL_GetAudioDeviceStatus(sdl_id) == SDL_AUDIO_STOPPED;
+}
+
+uint32_t sdl_reopen(AudioDevice* d, int64_t* latency_ns)
+{
+    SDL_AudioDeviceID id = open_device(d, latency_ns);
+    if (id != 0)
+        return id;
+    // The library's connection to the sound server died with the server: a
+    // new one is made by starting the audio subsystem afresh (the process
+    // plays through one device at a time, which is closed already).
+    {
+        std::lock_guard<std::mutex> hold(process().lock);
+        if (SDL_WasInit(SDL_INIT_AUDIO))
+            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    }
+    return open_device(d, latency_ns);
+}
+
+void sdl_start(uint32_t sdl_id)
+{
+    SDL_PauseAudioDevice(sdl_id, 0);
 }
 
 void sdl_close(uint32_t sdl_id)

@@ -27,16 +27,23 @@ void send(PlatformWindow* w, unsigned msg, uintptr_t a, intptr_t b)
 }
 
 // A display that goes away ends the program, after the exit sequence has
-// written the settings; nothing in it may talk to the display again.
+// written the settings; nothing in it may talk to the display again. The
+// exit sequence belongs to the window thread: another thread whose own
+// connection noticed first (the presentation thread's) hands it the close
+// and stops there, since the handler may not return.
 int on_display_lost(Display*)
 {
-    static std::atomic<int> closing{0};
-    if (closing.exchange(1))
+    static std::atomic<int> reported{0};
+    if (!reported.exchange(1))
+        fputs("moravista: the connection to the display was lost\n", stderr);
+    PlatformWindow* w = the_window.load(std::memory_order_acquire);
+    if (w && !platform_on_window_thread(w)) {
+        platform_post_message(w, MSG_CLOSE, 1, 0);
         for (;;)
-            pause(); // the first thread to notice finishes the exit
-    fputs("moravista: the connection to the display was lost\n", stderr);
-    if (PlatformWindow* w = the_window.load(std::memory_order_acquire))
-        send(w, MSG_CLOSE, 1, 0);
+            pause();
+    }
+    if (w)
+        send(w, MSG_CLOSE, 1, 0); // the exit sequence runs once, whoever asks again
     _exit(1);
 }
 

@@ -63,7 +63,7 @@ void playlist_item_ended(PlayerContext* ctx)
         window_post(MSG_CLOSE, 0, 0);
         return;
     }
-    ctx->seek_target_ms.store(0, std::memory_order_relaxed);
+    request_seek(ctx, 0, SEEK_KEEP_FORWARD);
     ctx->playing.store(1, std::memory_order_relaxed);
 }
 
@@ -139,7 +139,7 @@ void playlist_deferred_seek(PlayerContext* ctx, int32_t target_ms)
             ctx->packets_in_flight.load(std::memory_order_acquire) == 0)
             break;
     }
-    ctx->seek_target_ms.store(target_ms, std::memory_order_relaxed);
+    request_seek(ctx, target_ms, SEEK_KEEP_FORWARD);
 }
 
 intptr_t playlist_handle_message(PlayerContext* ctx, uint32_t sub_code, intptr_t param)

@@ -153,9 +153,9 @@ void flush_frames(PlayerContext* ctx, int with_audio)
     spin_unlock(&ctx->video_decode_lock);
     // Waits until presentation has finished the pass in which it may still
     // have been using a frame: it writes clock_wall_ms on every pass.
-    while (ctx->clock_wall_ms.load(std::memory_order_acquire) == seen) {
-        std::atomic_signal_fence(std::memory_order_seq_cst);
-    }
+    Backoff backoff{};
+    while (ctx->clock_wall_ms.load(std::memory_order_acquire) == seen)
+        backoff_pause(&backoff);
     SpinGuard guard(&ctx->video_decode_lock);
     frame_ring_unref_all(&ctx->slots[SLOT_VIDEO]);
     if (with_audio)

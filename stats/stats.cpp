@@ -149,6 +149,21 @@ void stats_item_opened(PlayerContext* ctx)
     item->chapters = int32_t(ctx->chapter_count.load(std::memory_order_relaxed));
 }
 
+void stats_sound_silent(PlayerContext* ctx, const AVCodecContext* codec)
+{
+    Stats* s = stats_of(ctx);
+    if (!s || !codec)
+        return;
+    SpinGuard guard(&s->lock);
+    StatsItem* item = current_item(s);
+    if (!item)
+        return;
+    item->silent = 1;
+    snprintf(item->audio_codec, sizeof item->audio_codec, "%s", avcodec_get_name(codec->codec_id));
+    item->sample_rate = codec->sample_rate;
+    item->channels = codec->ch_layout.nb_channels;
+}
+
 void stats_subtitle_source(PlayerContext* ctx, int32_t source, const char* path)
 {
     Stats* s = stats_of(ctx);
@@ -370,8 +385,8 @@ static void write_item(FILE* f, const StatsItem* item)
     write_json_string(f, item->video_codec);
     fprintf(f, ",\"width\":%d,\"height\":%d,\"audio_codec\":", item->width, item->height);
     write_json_string(f, item->audio_codec);
-    fprintf(f, ",\"sample_rate\":%d,\"channels\":%d,\"chapters\":%d,\"subtitle\":{\"source\":", item->sample_rate,
-            item->channels, item->chapters);
+    fprintf(f, ",\"sample_rate\":%d,\"channels\":%d,\"silent\":%s,\"chapters\":%d,\"subtitle\":{\"source\":",
+            item->sample_rate, item->channels, item->silent ? "true" : "false", item->chapters);
     write_json_string(f, subtitle_source_name(item->subtitle_source));
     fputs(",\"path\":", f);
     write_json_string(f, item->subtitle_path);

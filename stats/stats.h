@@ -10,6 +10,8 @@
 
 #include "core/core.h"
 
+struct AVCodecContext;
+
 // Where the subtitles of an item came from.
 enum StatsSubtitleSource { STATS_SUB_NONE = 0, STATS_SUB_EMBEDDED = 1, STATS_SUB_EXTERNAL = 2 };
 
@@ -21,6 +23,7 @@ struct StatsItem {
     int32_t width, height;
     char audio_codec[32];
     int32_t sample_rate, channels;
+    int32_t silent; // its sound could not be played (no device for it)
     int32_t chapters;
     int32_t subtitle_source;
     char subtitle_path[1040];
@@ -90,6 +93,9 @@ void stats_item_begun(PlayerContext* ctx, const char* path);
 // The item opened: its duration, codecs, picture size, sound format and chapters.
 void stats_item_opened(PlayerContext* ctx);
 void stats_subtitle_source(PlayerContext* ctx, int32_t source, const char* path);
+// The item's sound stream, decoded by codec, could not be played (no sound
+// device): it is described all the same and marked silent.
+void stats_sound_silent(PlayerContext* ctx, const AVCodecContext* codec);
 // Counts the events of the current subtitle track into the current item;
 // the caller holds subtitle_lock or knows that no thread adds events.
 void stats_item_subtitles(PlayerContext* ctx);

@@ -18,6 +18,19 @@ static bool is_subtitle_name(const char* name)
     return false;
 }
 
+// The film's name taken literally in a pattern: "[1080p]" names itself, not
+// a set of characters.
+static std::string escape_pattern(std::string_view text)
+{
+    std::string escaped;
+    for (char c : text) {
+        if (c == '*' || c == '?' || c == '[' || c == ']' || c == '\\')
+            escaped += '\\';
+        escaped += c;
+    }
+    return escaped;
+}
+
 int find_subtitle_files(const char* media_path, void (*found)(void* user, const char* path), void* user)
 {
     // The file part, and its stem without the extension.
@@ -30,12 +43,14 @@ int find_subtitle_files(const char* media_path, void (*found)(void* user, const 
     std::string prefix = slash ? folder : std::string();
     int count = 0;
     for (const char* tail : {".*", "*"}) {
-        std::string pattern = std::string(stem) + tail;
+        std::string pattern = escape_pattern(stem) + tail;
         DIR* dir = opendir(folder.c_str());
         if (!dir)
             return count;
         while (dirent* entry = readdir(dir)) {
-            if (fnmatch(pattern.c_str(), entry->d_name, FNM_PERIOD) != 0 || !is_subtitle_name(entry->d_name))
+            // Letter case does not tell files apart here: film.srt belongs to Film.mkv.
+            if (fnmatch(pattern.c_str(), entry->d_name, FNM_PERIOD | FNM_CASEFOLD) != 0 ||
+                !is_subtitle_name(entry->d_name))
                 continue;
             std::string path = prefix + entry->d_name;
             found(user, path.c_str());

@@ -319,6 +319,9 @@ void close_subtitles(SubtitleState* state)
         ass_free_track(track);
         set_frame_size(state, 1, 1);
     }
+    // No file is in use any more: a stale choice would keep the embedded
+    // events of the next source from being flushed after a seek.
+    state->external_index.store(-1, std::memory_order_relaxed);
     if (state->attached_font_count > 0) {
         // A renderer that has drawn with fonts of its library must not draw
         // again once they are cleared (libass aborts): it goes first, and

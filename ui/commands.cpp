@@ -35,8 +35,7 @@ void command_seek_to(PlayerContext* ctx, int32_t position_ms)
         position_ms = duration - 1;
     bool has_video = ctx->slots[SLOT_VIDEO].stream_index.load(std::memory_order_relaxed) >= 0;
     stats_seek_asked(ctx);
-    ctx->seek_forward.store(has_video ? 0 : 1, std::memory_order_relaxed);
-    ctx->seek_target_ms.store(position_ms, std::memory_order_release);
+    request_seek(ctx, position_ms, has_video ? 0 : 1);
 }
 
 void command_step(PlayerContext* ctx)

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "audio_test_support.h"
+#include "support/sound_server.h"
 
 namespace {
 
@@ -329,6 +330,80 @@ TEST(AudioDevice, a_sound_library_that_stops_asking_for_sound_leaves_the_device_
     unsetenv("SDL_DISKAUDIOFILE");
     unsetenv("SDL_AUDIODRIVER");
     remove(raw.c_str());
+    ASSERT_EQ(1, audio_select_backend("null"));
+}
+
+} // namespace
+
+namespace {
+
+// Plays a tone through the output for ms milliseconds of wall time, one
+// 25 ms chunk whenever the ring has room.
+void play_tone_for(AudioRig* rig, uint32_t ms, int32_t* time_ms)
+{
+    const std::vector<int16_t> chunk = tone(1200, 2, 8000);
+    const uint32_t until = now_ms() + ms;
+    while (int32_t(until - now_ms()) > 0) {
+        if (audio_rig_ring_full(rig)) {
+            delay_100ns(SLEEP_1MS);
+            continue;
+        }
+        audio_write(rig->out, audio_rig_chunk(rig, chunk.data(), int32_t(chunk.size()), *time_ms),
+                    audio_rig_next(rig));
+        *time_ms += 25;
+    }
+}
+
+// Whether the last second of a recording is the tone, not silence.
+bool ends_with_sound(const std::string& recording)
+{
+    std::vector<double> loudness = recording_loudness(recording);
+    if (loudness.size() < 12)
+        return false;
+    int loud = 0;
+    for (size_t i = loudness.size() - 10; i < loudness.size(); i++)
+        loud += loudness[i] > 1000;
+    return loud >= 7;
+}
+
+// A sound server that stalls for a second (a sink switch, a reconnect) or
+// restarts must not leave the player silent for the rest of the session:
+// the device plays on at real-time pace while the server is away and goes
+// back to it as soon as it asks for sound again, reopening when it is new.
+TEST(AudioDevice, sound_comes_back_after_the_sound_server_stalls_or_restarts)
+{
+    SoundServer server;
+    ASSERT_TRUE(sound_server_start(&server)) << "pulseaudio did not start";
+    ASSERT_EQ(1, audio_select_backend("sdl"));
+    AudioRig* rig = audio_rig_new(100);
+    ASSERT_EQ(1, audio_open_format(rig->out, 48000, 2));
+    int32_t time_ms = 0;
+
+    const std::string stalled = temp_wav_path("stalled") + ".raw";
+    sound_server_record(&server, stalled);
+    play_tone_for(rig, 1000, &time_ms);
+    sound_server_signal(&server, SIGSTOP);
+    play_tone_for(rig, 1200, &time_ms); // the device gives up on the server after half a second
+    sound_server_signal(&server, SIGCONT);
+    play_tone_for(rig, 2000, &time_ms);
+    sound_server_stop_recording(&server);
+    EXPECT_TRUE(ends_with_sound(stalled)) << "silent after the server stalled";
+
+    sound_server_stop(&server);
+    play_tone_for(rig, 800, &time_ms);
+    ASSERT_TRUE(sound_server_start(&server)) << "pulseaudio did not restart";
+    const std::string restarted = temp_wav_path("restarted") + ".raw";
+    sound_server_record(&server, restarted);
+    play_tone_for(rig, 3500, &time_ms);
+    sound_server_stop_recording(&server);
+    EXPECT_TRUE(ends_with_sound(restarted)) << "silent after the server restarted";
+
+    audio_rig_free(rig);
+    sound_server_stop(&server);
+    remove(stalled.c_str());
+    remove(restarted.c_str());
+    unsetenv("SDL_AUDIODRIVER");
+    unsetenv("PULSE_SERVER");
     ASSERT_EQ(1, audio_select_backend("null"));
 }
 

@@ -214,12 +214,11 @@ inline int play_to_end(PlayerContext* ctx, const std::vector<std::string>& paths
 }
 
 // Asks for a seek the way the progress bar does.
-inline void request_seek(PlayerContext* ctx, int32_t target_ms, int32_t forward)
+inline void window_seek(PlayerContext* ctx, int32_t target_ms, int32_t forward)
 {
     on_window([&] {
         stats_seek_asked(ctx);
-        ctx->seek_forward.store(forward);
-        ctx->seek_target_ms.store(target_ms);
+        ::request_seek(ctx, target_ms, forward);
     });
 }
 

@@ -87,29 +87,34 @@ void collect(void* user, const char* path)
     static_cast<std::vector<std::string>*>(user)->push_back(path);
 }
 
-// film.mkv finds film.srt and film.en.ass through both patterns, names that
-// only share a prefix through the second, and nothing that is not a
-// subtitle file.
+// A film finds its subtitle files through both patterns ("name.*", then
+// "name*"): names that only share a prefix through the second, nothing that
+// is not a subtitle file, letters of either case, and names whose
+// characters would mean something in a pattern taken literally.
 TEST(OpenItem, subtitle_files_beside_the_film_are_found_with_both_patterns)
 {
-    TempDir dir;
-    std::string film = dir.touch("film.mkv");
-    dir.touch("film.srt");
-    dir.touch("film.en.ASS");
-    dir.touch("film2.lrc");
-    dir.touch("film.txt");
-    dir.touch("other.srt");
-    std::vector<std::string> found;
-    int count = find_subtitle_files(film.c_str(), collect, &found);
-    EXPECT_EQ(count, int(found.size()));
-    auto times = [&](const char* name) {
-        return std::count(found.begin(), found.end(), dir.path + "/" + name);
+    struct Case {
+        const char* film;
+        std::vector<std::pair<const char*, int>> files; // name, times found
+    } cases[] = {
+        {"film.mkv",
+         {{"film.srt", 2}, {"film.en.ASS", 2}, {"film2.lrc", 1}, {"film.txt", 0}, {"other.srt", 0}}},
+        {"Film.mkv", {{"film.srt", 2}, {"FILM.EN.ass", 2}, {"Film.SSA", 2}}},
+        {"Show [1080p].mkv", {{"Show [1080p].srt", 2}, {"Show 1.srt", 0}, {"show [1080P].zh.ass", 2}}},
+        {"a*b?.mkv", {{"a*b?.srt", 2}, {"aXbY.srt", 0}, {"a\\b.srt", 0}}},
     };
-    EXPECT_EQ(times("film.srt"), 2);
-    EXPECT_EQ(times("film.en.ASS"), 2);
-    EXPECT_EQ(times("film2.lrc"), 1);
-    EXPECT_EQ(times("film.txt"), 0);
-    EXPECT_EQ(times("other.srt"), 0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.film);
+        TempDir dir;
+        std::string film = dir.touch(c.film);
+        for (const auto& f : c.files)
+            dir.touch(f.first);
+        std::vector<std::string> found;
+        int count = find_subtitle_files(film.c_str(), collect, &found);
+        EXPECT_EQ(count, int(found.size()));
+        for (const auto& f : c.files)
+            EXPECT_EQ(std::count(found.begin(), found.end(), dir.path + "/" + f.first), f.second) << f.first;
+    }
 }
 
 TEST(OpenItem, a_film_in_a_missing_folder_finds_no_subtitles)

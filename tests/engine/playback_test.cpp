@@ -1,6 +1,10 @@
 // The whole engine on real clips: the media, decoder and presentation
 // threads with the playlist answering MSG_PLAYLIST and sound through the
 // null device. Each item plays in real time, so clips are short.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/pixfmt.h>
@@ -135,6 +139,8 @@ TEST(Playback, a_still_picture_stays_on_screen_as_premultiplied_bgra)
     EXPECT_EQ(p[1], 0);
     EXPECT_EQ(p[2], 127);
     EXPECT_EQ(p[3], 127);
+    // Nothing is left pending that would keep the engine polling every millisecond.
+    EXPECT_EQ(ctx->seek_target_ms.load(), -1);
 }
 
 TEST(Playback, an_animated_picture_loops)
@@ -261,6 +267,42 @@ TEST(Playback, a_stop_request_leaves_the_engine_idle)
         EXPECT_EQ(slot.packets_head.load(), nullptr);
     }
     EXPECT_EQ(ctx->packets_in_flight.load(), -1); // no spare node left behind
+    EXPECT_EQ(ctx->seek_target_ms.load(), -1) << "a stopped engine would poll every millisecond";
+    // A seek asked for while nothing plays is dropped, not left pending.
+    on_window([&] { ::request_seek(ctx, 4000, 0); });
+    EXPECT_TRUE(wait_for([&] { return ctx->seek_target_ms.load() == -1; }, 2000));
+}
+
+// A source that stalls while it is being opened (a slow network share, a
+// pipe nobody writes to yet) holds up only the media thread: notices and
+// redraws are still drawn meanwhile, and the item is skipped once the
+// source gives up.
+TEST(Playback, an_item_that_stalls_while_opening_does_not_stop_the_drawing)
+{
+    PlayerContext* ctx = engine();
+    render_set_blit_hook(slow_blit, nullptr);
+    std::string fifo = "/tmp/mv-stalled-" + std::to_string(getpid()) + ".mkv";
+    unlink(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    load_list(ctx, {fifo}, false);
+    open_entry(ctx, 0, 1, 0);
+    ASSERT_TRUE(wait_for([&] { return ctx->open_index.load() < 0; }, 5000)) << "the request was not taken";
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the open now waits for a writer
+    for (int round = 0; round < 3; round++) {
+        int before = blits_done.load();
+        show_notice(ctx, " 第 %d 条 ", round);
+        EXPECT_TRUE(wait_for([&] { return blits_done.load() > before; }, 3000)) << "nothing drawn during the open";
+        EXPECT_EQ(ctx->presentation_hold.load(), 0);
+    }
+    EXPECT_EQ(ctx->format.load(), nullptr) << "the open should still be waiting";
+    // A writer that sends nothing usable: the open fails and the item is skipped.
+    int fd = open(fifo.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    (void)!write(fd, "not a film", 10);
+    close(fd);
+    EXPECT_TRUE(wait_for([&] { return !notices_containing("无法播放").empty(); }, 10000));
+    unlink(fifo.c_str());
+    render_set_blit_hook(nullptr, nullptr);
 }
 
 } // namespace

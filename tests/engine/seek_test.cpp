@@ -58,7 +58,7 @@ TEST(Seek, a_seek_in_a_long_gop_lands_where_it_should)
         SCOPED_TRACE(c.name);
         start_playing(ctx, "long_gop.mp4", 1);
         ASSERT_TRUE(wait_for([&] { return presented(ctx) > 3; }, 10000));
-        request_seek(ctx, c.target_ms, c.forward);
+        window_seek(ctx, c.target_ms, c.forward);
         ASSERT_TRUE(wait_for([&] { return first_frame_shown(ctx, 0); }, 10000));
         StatsSeek seek = stats_copy(ctx).seeks[0];
         EXPECT_EQ(seek.target_ms, c.target_ms);
@@ -79,7 +79,7 @@ TEST(Seek, a_seek_skips_unreferenced_pictures_before_its_target_without_losing_a
     open_entry(ctx, 0, 1, 0);
     ASSERT_TRUE(wait_for([&] { return presented(ctx) > 3; }, 10000));
     int64_t decoded_before = stats_of(ctx)->video_frames_decoded.load();
-    request_seek(ctx, 3000, 0);
+    window_seek(ctx, 3000, 0);
     ASSERT_TRUE(wait_for([&] { return first_frame_shown(ctx, 0); }, 10000));
     int64_t decoded = stats_of(ctx)->video_frames_decoded.load() - decoded_before;
     int64_t presented_at_landing = presented(ctx);
@@ -106,7 +106,7 @@ TEST(Seek, seek_while_paused_shows_the_picture_at_the_target_and_stays_paused)
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     // Opened paused without a start position: nothing is shown yet.
     EXPECT_EQ(presented(ctx), 0);
-    request_seek(ctx, 2500, 0);
+    window_seek(ctx, 2500, 0);
     ASSERT_TRUE(wait_for([&] { return first_frame_shown(ctx, 0); }, 10000));
     StatsSeek seek = stats_copy(ctx).seeks[0];
     EXPECT_GT(seek.first_frame_ms, 2500 - 40);
@@ -183,12 +183,11 @@ TEST(Seek, rapid_seeks_and_switches_leave_the_engine_consistent_and_the_last_see
             if (i % 10 == 3)
                 ctx->track_switch_request.store(1019 + 1 + int32_t(random() % 3));
             stats_seek_asked(ctx);
-            ctx->seek_forward.store(int32_t(random() % 2));
-            ctx->seek_target_ms.store(target);
+            ::request_seek(ctx, target, int32_t(random() % 2));
         });
         std::this_thread::sleep_for(std::chrono::microseconds(500 + random() % 3000));
     }
-    request_seek(ctx, 1200, 0);
+    window_seek(ctx, 1200, 0);
     StatsSeek last;
     ASSERT_TRUE(last_seek_shown(ctx, 1200, &last, 20000));
     EXPECT_GE(last.first_frame_ms, 1160);
@@ -214,13 +213,12 @@ TEST(Seek, a_seek_asked_for_during_another_keeps_its_own_direction)
         // The second request comes while the first is under way, at a
         // different point of it each round.
         on_window([&] {
-            ctx->seek_forward.store(1); // forward: the key frame at 4 s
-            ctx->seek_target_ms.store(2000);
+            ::request_seek(ctx, 2000, 1); // forward: the key frame at 4 s
         });
         auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(random() % 2500);
         while (std::chrono::steady_clock::now() < until && ctx->seek_target_ms.load() == 2000)
             std::this_thread::yield();
-        request_seek(ctx, 1000, 0);
+        window_seek(ctx, 1000, 0);
         StatsSeek last;
         ASSERT_TRUE(last_seek_shown(ctx, 1000, &last, 10000));
         EXPECT_GE(last.first_frame_ms, 960);

@@ -349,6 +349,8 @@ SubtitleTrack add_subtitles(PlayerContext* ctx)
     ass_process_data(s.track, const_cast<char*>(header), int(sizeof header - 1));
     ctx->subtitles.sub_renderer = s.renderer;
     ctx->subtitles.sub_track.store(s.track);
+    // A track read from a file: it keeps its events across seeks.
+    ctx->subtitles.external_index.store(0);
     return s;
 }
 

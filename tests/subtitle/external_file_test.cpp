@@ -234,7 +234,7 @@ TEST(LoadExternalFile, a_second_file_replaces_the_first_and_close_drops_it)
     EXPECT_EQ(subs.state->external_index.load(), 1);
     close_subtitles(subs.state);
     EXPECT_EQ(subs.state->sub_track.load(), nullptr);
-    EXPECT_EQ(subs.state->external_index.load(), 1) << "kept, though meaningless without a track";
+    EXPECT_EQ(subs.state->external_index.load(), -1) << "no file is in use after a close";
     EXPECT_EQ(subs.state->frame_width, 1);
 }
 
