@@ -60,4 +60,9 @@ struct FrameDisplay {
 
     SnapshotRequest snapshots[MAX_SNAPSHOTS];
     std::atomic<int32_t> snapshot_count; // published with release after the entry
+
+    // 1 when nobody ever looks at the pictures (a headless run without
+    // snapshots or a copy target): the OSD text is left out, so no font is
+    // loaded. Set before the first picture.
+    std::atomic<int32_t> text_left_out;
 };

@@ -4,10 +4,6 @@
 
 #include <cstdio>
 
-extern "C" {
-#include <ass/ass.h>
-}
-
 #include "core/core.h"
 #include "engine/engine_internal.h"
 #include "queue/queue.h"
@@ -25,6 +21,7 @@ static int32_t take_request(PlayerContext* ctx)
         // picture, a stopped player): it is dropped rather than left pending.
         if (ctx->seek_target_ms.load(std::memory_order_relaxed) >= 0)
             seek_clear(ctx);
+        early_open_step(ctx);
         delay_100ns(SLEEP_10MS);
     }
 }
@@ -101,10 +98,23 @@ static void go_idle(PlayerContext* ctx)
     malloc_trim(0);
 }
 
+// Memory ran out while the item played: rather than go on without pictures
+// or sound, the item is closed and the user told; a run that ends with its
+// list ends here, with code 1.
+static void stop_for_memory(PlayerContext* ctx)
+{
+    ctx->playing.store(0, std::memory_order_relaxed);
+    hold_presentation(ctx);
+    close_item(ctx);
+    release_presentation(ctx);
+    show_notice(ctx, " 内存不足，已停止播放 ");
+    if (ctx->open_index.load(std::memory_order_acquire) < 0 && ctx->quit_at_end.load(std::memory_order_relaxed))
+        window_post(MSG_CLOSE, 1, 0);
+    go_idle(ctx);
+}
+
 void media_thread(PlayerContext* ctx)
 {
-    if (ctx->osd_renderer)
-        ass_set_fonts(ctx->osd_renderer, nullptr, nullptr, ASS_FONTPROVIDER_AUTODETECT, nullptr, 1);
     for (;;) {
         int32_t requested = take_request(ctx);
         // Stop.
@@ -116,6 +126,9 @@ void media_thread(PlayerContext* ctx)
             go_idle(ctx);
             continue;
         }
+        // Counted from before the open: a stream whose decoder could not be
+        // made for want of memory must not leave the item playing without it.
+        int32_t memory_short_before = ctx->memory_short.load(std::memory_order_relaxed);
         int32_t opened = open_first_playable(ctx, requested);
         if (opened == NEWER_REQUEST)
             continue;
@@ -132,6 +145,9 @@ void media_thread(PlayerContext* ctx)
             continue;
         }
         start_item(ctx, opened);
-        demux_loop(ctx);
+        if (ctx->memory_short.load(std::memory_order_relaxed) == memory_short_before)
+            demux_loop(ctx);
+        if (ctx->memory_short.load(std::memory_order_relaxed) != memory_short_before)
+            stop_for_memory(ctx);
     }
 }
