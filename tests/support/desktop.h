@@ -334,8 +334,19 @@ protected:
         return double(colourful) / double(pixels);
     }
 
+    // Whether the player blocks SIGTERM yet: it does so in every thread
+    // before it starts any, and only then takes the signal as a close.
+    bool player_blocks_sigterm()
+    {
+        std::string status = read_file("/proc/" + std::to_string(player) + "/status");
+        size_t at = status.find("SigBlk:");
+        return at != std::string::npos && (strtoull(status.c_str() + at + 7, nullptr, 16) >> (SIGTERM - 1)) & 1;
+    }
+
     int terminate_player()
     {
+        for (int waited = 0; waited < 30000 && !player_blocks_sigterm(); waited += 20)
+            std::this_thread::sleep_for(20ms);
         kill(player, SIGTERM);
         int status = wait_exit(player, 10s);
         if (status != -1)
