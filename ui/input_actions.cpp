@@ -62,19 +62,6 @@ void action_frame_step(PlayerContext* ctx, int32_t direction, int32_t mode)
     action_seek_to(ctx, target);
 }
 
-const char* volume_label(int32_t level)
-{
-    if (level == 0)
-        return "静音";
-    if (level < 100)
-        return "缩小";
-    if (level == 100)
-        return "原始";
-    if (level == 110)
-        return "自动调节";
-    return "扩大";
-}
-
 void action_volume_step(PlayerContext* ctx, int up)
 {
     int32_t volume = int32_t(ctx->audio.volume.load(std::memory_order_relaxed));
