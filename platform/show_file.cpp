@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/platform.h"
+#include "platform/window_internal.h"
 
 namespace {
 
@@ -21,6 +22,9 @@ constexpr int FILE_MANAGER_TIMEOUT_MS = 5000;
 
 bool show_in_file_manager(const char* path)
 {
+    // Without a known bus the library would launch one of its own.
+    if (!platform_session_bus_known())
+        return false;
     gchar* uri = g_filename_to_uri(path, nullptr, nullptr);
     if (!uri)
         return false;

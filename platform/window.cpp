@@ -283,6 +283,7 @@ void* platform_window_open(PlatformProcedure procedure, void* user)
     the_window.store(w, std::memory_order_release);
     XSetIOErrorHandler(on_display_lost);
     platform_watch_close_signals(w);
+    platform_watch_session_end(w);
     return w;
 }
 

@@ -118,6 +118,16 @@ TEST_F(Commands, the_window_managers_commands_follow_the_screen_mode)
     }
 }
 
+TEST_F(Commands, the_end_of_the_session_ends_the_window_like_its_close)
+{
+    for (unsigned msg : {MSG_QUERY_END_SESSION, MSG_END_SESSION}) {
+        record->desktop.clear();
+        send(msg, 1);
+        EXPECT_EQ(record->desktop, std::vector<std::string>{"quit"}) << msg;
+        EXPECT_EQ(w->exit_code, 0) << msg;
+    }
+}
+
 // ---- copying the subtitle text ----
 
 std::string copied;
