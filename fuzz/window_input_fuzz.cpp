@@ -77,7 +77,7 @@ void clear_scene()
     ctx->chapter_count.store(0);
     ctx->format.store(nullptr);
     settings_reset(&settings);
-    ctx->seek_target_ms.store(-1);
+    seek_clear(ctx);
 }
 
 } // namespace
@@ -104,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             a = uintptr_t(intptr_t(int32_t(a)));
         // A pending seek is carried out by the engine, which is not running:
         // held keys would otherwise wait 100 ms each.
-        ctx->seek_target_ms.store(-1);
+        seek_clear(ctx);
         window_procedure(w, msg, a, b);
         if (ctx->audio.volume.load() > 300 || uint32_t(ctx->hover_region.load()) > 7)
             abort();

@@ -31,12 +31,12 @@ static bool item_open(PlayerContext* ctx)
     return ctx->format.load(std::memory_order_acquire) != nullptr;
 }
 
-void action_seek_to(PlayerContext* ctx, int64_t target_ms)
+void action_seek_to(PlayerContext* ctx, int64_t target_ms, int32_t forward)
 {
     if (!item_open(ctx))
         return;
     stats_seek_asked(ctx);
-    ctx->seek_target_ms.store(int32_t(std::min<int64_t>(target_ms, INT32_MAX)), std::memory_order_release);
+    request_seek(ctx, int32_t(std::min<int64_t>(target_ms, INT32_MAX)), forward);
 }
 
 void action_seek_by(PlayerContext* ctx, int32_t seconds)
@@ -58,8 +58,7 @@ void action_frame_step(PlayerContext* ctx, int32_t direction, int32_t mode)
     int64_t target = int64_t(ctx->clock_ms.load(std::memory_order_relaxed)) + direction * step;
     if (target < 0)
         return;
-    ctx->seek_forward.store(mode, std::memory_order_relaxed);
-    action_seek_to(ctx, target);
+    action_seek_to(ctx, target, mode);
 }
 
 void action_volume_step(PlayerContext* ctx, int up)
@@ -110,8 +109,7 @@ void action_go_to_chapter(PlayerContext* ctx, int64_t index)
     if (index < 0 || index >= int64_t(count) || !ctx->chapters || !item_open(ctx))
         return;
     int32_t start = ctx->chapters[index].start_ms;
-    ctx->seek_forward.store(0, std::memory_order_relaxed);
-    action_seek_to(ctx, start < 0 ? 0 : start);
+    action_seek_to(ctx, start < 0 ? 0 : start, 0);
 }
 
 // A post, so that the loop that runs the window (the desktop's or the

@@ -31,10 +31,11 @@ void action_play_pause(MainWindow* w);
 // Every key and pointer move: the idle count starts again and a hidden
 // pointer shows.
 void action_wake_pointer(MainWindow* w);
-// seek_target_ms = target (at most the 32-bit range); nothing without an
-// item, where a seek would stay pending until the next one opens and every
-// arrow key meanwhile would be held and dropped.
-void action_seek_to(PlayerContext* ctx, int64_t target_ms);
+// A seek to target (at most the 32-bit range) in the direction given
+// (SEEK_KEEP_FORWARD: the one asked for last); nothing without an item,
+// where a seek would stay pending until the next one opens and every arrow
+// key meanwhile would be held and dropped.
+void action_seek_to(PlayerContext* ctx, int64_t target_ms, int32_t forward = SEEK_KEEP_FORWARD);
 // seek_target_ms = clock + seconds, not below 0; nothing without an item.
 void action_seek_by(PlayerContext* ctx, int32_t seconds);
 // One frame duration (300 ms without video) back or forward, paused;

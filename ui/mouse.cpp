@@ -53,9 +53,7 @@ void seek_to_pointer(MainWindow* w, intptr_t position, bool right)
         return;
     int32_t at = progress_position_ms(duration, mouse_x(position), w->client_width);
     ctx->hover_position_ms.store(at, std::memory_order_relaxed);
-    if (right)
-        ctx->seek_forward.store(has_video(ctx) ? 0 : 1, std::memory_order_relaxed);
-    action_seek_to(ctx, at);
+    action_seek_to(ctx, at, right ? (has_video(ctx) ? 0 : 1) : SEEK_KEEP_FORWARD);
 }
 
 void hide_to_tray_once(MainWindow* w)

@@ -73,7 +73,7 @@ TEST_F(Commands, request_commands_write_their_request_fields)
     for (const auto& c : cases) {
         ctx->copy_request.store(0);
         ctx->track_switch_request.store(-1);
-        ctx->seek_target_ms.store(-1);
+        seek_clear(ctx);
         ctx->open_index.store(-1);
         send(MSG_COMMAND, uintptr_t(c.id));
         EXPECT_EQ((ctx->*(c.field)).load(), c.expected) << c.id;
@@ -115,16 +115,6 @@ TEST_F(Commands, the_window_managers_commands_follow_the_screen_mode)
         settings.always_on_top.store(c.on_top);
         send(MSG_SYS_COMMAND, c.command);
         EXPECT_EQ(!record->desktop.empty() && record->desktop.back() == "minimize", c.minimised) << c.name;
-    }
-}
-
-TEST_F(Commands, the_end_of_the_session_ends_the_window_like_its_close)
-{
-    for (unsigned msg : {MSG_QUERY_END_SESSION, MSG_END_SESSION}) {
-        record->desktop.clear();
-        send(msg, 1);
-        EXPECT_EQ(record->desktop, std::vector<std::string>{"quit"}) << msg;
-        EXPECT_EQ(w->exit_code, 0) << msg;
     }
 }
 

@@ -110,7 +110,7 @@ public:
         ctx->duration_ms.store(duration_ms);
         ctx->clock_ms.store(clock_ms);
         ctx->playing.store(1);
-        ctx->seek_target_ms.store(-1);
+        seek_clear(ctx);
     }
     void add_entries(int count)
     {

@@ -152,8 +152,8 @@ TEST_F(Keys, hot_keys_act_as_the_table_says)
         {"B opens the previous one", three_entries, 'B', 0,
          [](auto*, auto* c) { EXPECT_EQ(c->open_index.load(), 2); }},
         {"R shuffles", three_entries, 'R', 0, [](auto* t, auto*) { EXPECT_EQ(t->notice(), " 列表已被打乱! "); }},
-        {"right seeks even while a seek is pending", [](auto* t) { t->ctx->seek_target_ms.store(30000); }, KEY_RIGHT,
-         0, [](auto*, auto* c) { expect_seek(c, 15000); }},
+        {"right seeks even while a seek is pending", [](auto* t) { request_seek(t->ctx, 30000, 0); }, KEY_RIGHT,
+         0, [](auto*, auto* c) { expect_seek(c, 15000, 0); }},
         {"left seeks back", nullptr, KEY_LEFT, 0, [](auto*, auto* c) { expect_seek(c, 5000); }},
         {"up raises the volume", nullptr, KEY_UP, 0, [](auto*, auto* c) { EXPECT_EQ(c->audio.volume.load(), 120u); }},
         {"down lowers it", nullptr, KEY_DOWN, 0, [](auto*, auto* c) { EXPECT_EQ(c->audio.volume.load(), 100u); }},
@@ -198,7 +198,7 @@ TEST_F(Keys, a_held_arrow_waits_100_ms_and_is_dropped_while_a_seek_is_pending)
         {"page down alone is never dropped", KEY_PAGE_DOWN, 0, false},
     };
     for (const auto& c : cases) {
-        ctx->seek_target_ms.store(30000);
+        request_seek(ctx, 30000, 0);
         ctx->open_index.store(-1);
         auto start = std::chrono::steady_clock::now();
         key(c.key, c.modifiers);

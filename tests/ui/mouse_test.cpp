@@ -168,7 +168,7 @@ TEST_F(Mouse, random_messages_in_a_1_by_1_window_neither_crash_nor_hang)
     for (int i = 0; i < 5000; i++) {
         unsigned msg = messages[next() % 9];
         send(msg, next() & 0xFFFF, intptr_t(next()));
-        ctx->seek_target_ms.store(-1);
+        seek_clear(ctx);
     }
     EXPECT_LE(ctx->audio.volume.load(), 300u);
 }
