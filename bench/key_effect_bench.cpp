@@ -246,7 +246,7 @@ int main(int argc, char** argv)
     }
     s.root = DefaultRootWindow(s.display);
     pid_t player = start_player(argv + dash + 1);
-    double deadline = now_ms() + 20000;
+    double deadline = now_ms() + 60000; // a loaded machine starts slowly
     while (!find_window(&s, player) && now_ms() < deadline)
         usleep(50000);
     if (!s.window) {
