@@ -3,6 +3,7 @@
 // window, and the statistics tell the notices shown and the state at exit.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
 #include <sys/wait.h>
 
 #include <fstream>
@@ -35,25 +36,24 @@ bool has(const std::string& text, const std::string& part)
 
 TEST(WindowInputRun, scripted_keys_clicks_wheel_and_commands_act_and_are_reported)
 {
-    std::string dir = testing::TempDir() + "/window_input_run";
-    system(("mkdir -p '" + dir + "'").c_str());
+    char dir_template[] = "/tmp/window-input-run-XXXXXX";
+    ASSERT_NE(mkdtemp(dir_template), nullptr);
+    std::string dir = dir_template;
     // From 1.5 s on, when the item has long been open even on a loaded
-    // machine. Paused, the seek to 0.7 s shows the subtitle of 0.5 s to 1.5 s
-    // while C copies it.
+    // machine; its two subtitles show from start to end.
     std::ofstream(dir + "/script.txt") << "1500 key Up\n"
                                           "1600 move 480 270\n"
                                           "1650 wheel 2\n"
                                           "1700 key space\n"
-                                          "1800 seek 700\n"
-                                          "2500 key c\n"
-                                          "2600 key space\n"
-                                          "2700 command 1004\n"
-                                          "2800 click 480 530 left\n"
-                                          "3200 move 480 530\n"
-                                          "3400 click 955 10 left\n"
-                                          "9000 quit\n";
+                                          "2000 key c\n"
+                                          "2200 key space\n"
+                                          "2300 command 1004\n"
+                                          "2400 click 480 530 left\n"
+                                          "3500 move 480 530\n"
+                                          "4000 click 955 10 left\n"
+                                          "15000 quit\n";
     int code = run("--input=" + dir + "/script.txt --stats=" + dir + "/stats.json --copy-text-to=" + dir +
-                   "/text.txt " + fixture_path("tracks.mkv"));
+                   "/text.txt " + fixture_path("input_subtitles.mkv"));
     EXPECT_EQ(code, 0);
     std::string stats = read_all(dir + "/stats.json");
     // Up from 110, then two notches away from the user.
@@ -73,7 +73,7 @@ TEST(WindowInputRun, scripted_keys_clicks_wheel_and_commands_act_and_are_reporte
     EXPECT_TRUE(has(stats, "\"item_count\":1,")) << stats;
     EXPECT_TRUE(has(stats, "\"settings\":{\"总在最前\":0,\"标题信息\":1,")) << stats;
     EXPECT_TRUE(has(stats, "\"音量\":140,\"保存列表\":1,")) << stats;
-    EXPECT_EQ(read_all(dir + "/text.txt"), "第一句字幕");
+    EXPECT_EQ(read_all(dir + "/text.txt"), "第一行字幕\r\nSecond line");
     EXPECT_TRUE(has(stats, "\"text\":\" 当前字幕已复制到剪贴板! \"")) << stats;
 }
 

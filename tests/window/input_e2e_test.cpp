@@ -111,7 +111,7 @@ TEST_F(InputDesktop, the_bar_seeks_c_copies_the_subtitles_and_the_middle_button_
                "' \"interface='org.freedesktop.FileManager1'\" > '" + dir + "/bus.txt' 2>&1 &");
 
     std::string stats = dir + "/stats.json";
-    std::string clip = fixture_path("input_subs.mkv");
+    std::string clip = fixture_path("input_subtitles.mkv");
     start_player({"--audio=null", "--stats=" + stats, clip});
     unsigned long window = find_window();
     ASSERT_NE(window, 0u) << stderr_text();
