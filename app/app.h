@@ -27,6 +27,7 @@ struct CommandLine {
     std::string input_path; // --input
     std::string stats_path; // --stats
     std::string copy_to;    // --copy-to
+    std::string copy_text_to; // --copy-text-to
     int32_t width, height;  // --size, 0 when not given
     std::vector<Snapshot> snapshots;
     std::string error;      // non-empty when an option was not understood
@@ -43,12 +44,18 @@ const char* command_line_help();
 enum InputActionKind {
     INPUT_SEEK, INPUT_PAUSE, INPUT_PLAY, INPUT_STEP, INPUT_VOLUME, INPUT_TRACK,
     INPUT_OPEN, INPUT_NEXT, INPUT_PREV, INPUT_STOP, INPUT_QUIT,
+    // The window's own input, through the window procedure.
+    INPUT_KEY, INPUT_CLICK, INPUT_MOVE, INPUT_LEAVE, INPUT_WHEEL, INPUT_COMMAND,
 };
+
+enum InputButton { BUTTON_LEFT, BUTTON_RIGHT, BUTTON_MIDDLE, BUTTON_DOUBLE };
 
 struct InputAction {
     uint32_t at_ms;
     InputActionKind kind;
-    int32_t argument;
+    int32_t argument;  // the number of the action; key: the key code; click: the InputButton
+    int32_t x, y;      // click and move: client coordinates
+    int32_t modifiers; // key: KEY_MOD_*
 };
 
 struct InputScript {

@@ -69,6 +69,8 @@ bool parse_option(const char* arg, CommandLine* cl)
         return *v && (cl->stats_path = v, true);
     else if ((v = option_value(arg, "--copy-to")))
         return *v && (cl->copy_to = v, true);
+    else if ((v = option_value(arg, "--copy-text-to")))
+        return *v && (cl->copy_text_to = v, true);
     else if ((v = option_value(arg, "--size")))
         return parse_size(v, cl);
     else if ((v = option_value(arg, "--snapshot")))
@@ -107,13 +109,19 @@ const char* command_line_help()
            "  --audio=sdl|null|wav:FILE\n"
            "                        sound output (default: sdl with a window, null headless)\n"
            "  --quit-at-end         end the program when the list has played\n"
-           "  --input=FILE          timed actions, one per line: <ms> <action> [argument]\n"
+           "  --input=FILE          timed actions, one per line: <ms> <action> [argument]:\n"
+           "                        seek MS, pause, play, step, volume 0..300, track ID, open INDEX,\n"
+           "                        next, prev, stop, quit, key [ctrl+][shift+][alt+]NAME (X key\n"
+           "                        names: space, Left, Prior, Return, a...), click X Y\n"
+           "                        left|right|middle|double, move X Y, leave, wheel N (N > 0 away\n"
+           "                        from the user; after a move), command ID\n"
            "  --stats=FILE          write playback statistics as JSON at exit\n"
            "  --no-settings         neither read nor write the settings file\n"
            "  --size=WxH            client size without a window (default 960x540)\n"
            "  --snapshot=MS:FILE.png\n"
            "                        write the picture at position MS as PNG (may repeat)\n"
            "  --copy-to=FILE.png    picture copies go to this file instead of the clipboard\n"
+           "  --copy-text-to=FILE   copied text goes to this file (UTF-8) instead of the clipboard\n"
            "  --version             print the version and exit\n"
            "  --help                print this help and exit\n";
 }

@@ -30,6 +30,24 @@ void save_settings(PlayerContext* ctx, int exit_code)
     settings_save(ctx);
 }
 
+void record_notice(PlayerContext* ctx, const char* text)
+{
+    stats_notice_shown(ctx, text);
+}
+
+// The state's settings in --stats: every number of the settings file.
+void write_settings_json(PlayerContext* ctx, std::string* json)
+{
+    SettingsValue values[SETTINGS_VALUE_COUNT];
+    size_t count = settings_values(ctx, values, SETTINGS_VALUE_COUNT);
+    for (size_t i = 0; i < count && i < SETTINGS_VALUE_COUNT; i++) {
+        if (i)
+            json->push_back(',');
+        stats_append_json_string(json, values[i].key);
+        *json += ":" + std::to_string(values[i].value);
+    }
+}
+
 void close_sound(PlayerContext* ctx, int exit_code)
 {
     audio_shutdown();
@@ -47,6 +65,12 @@ int run_headless(PlayerContext* ctx, const CommandLine& cl, uint32_t start_ms)
         render_add_snapshot(ctx, s.at_ms, s.path.c_str());
     if (!cl.copy_to.empty())
         render_set_copy_target(cl.copy_to.c_str());
+    if (!cl.copy_text_to.empty())
+        render_set_copy_text_target(cl.copy_text_to.c_str());
+    // The window's input finds its regions in the client size.
+    MainWindow* w = main_window_of(ctx);
+    w->client_width = cl.width ? cl.width : 960;
+    w->client_height = cl.height ? cl.height : 540;
     command_line_to_player(ctx, cl.items);
     settings_load(ctx); // restores options and, with an empty list, the saved one; opens the first item
     return headless_loop_run(ctx, cl.input_path.empty() ? nullptr : &script, start_ms);
@@ -95,6 +119,8 @@ int main(int argc, char** argv)
     if (!cl.stats_path.empty()) {
         stats_path = cl.stats_path.c_str();
         stats_enable(ctx, start_ms);
+        add_notice_observer(record_notice);
+        stats_set_settings_writer(write_settings_json);
     }
     exit_sequence_add(save_settings);
     exit_sequence_add(close_sound);

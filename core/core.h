@@ -9,6 +9,7 @@
 #include "core/bridge.h"
 #include "core/clock.h"
 #include "core/exit_steps.h"
+#include "core/key_codes.h"
 #include "core/main_window.h"
 #include "core/menu_cache.h"
 #include "core/messages.h"

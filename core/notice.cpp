@@ -9,10 +9,20 @@
 #include "core/text_utf.h"
 
 static std::atomic<NoticeHook> notice_hook{nullptr};
+static std::atomic<NoticeHook> notice_observers[4];
 
 void set_notice_hook(NoticeHook hook)
 {
     notice_hook.store(hook, std::memory_order_release);
+}
+
+void add_notice_observer(NoticeHook observer)
+{
+    for (std::atomic<NoticeHook>& slot : notice_observers) {
+        NoticeHook empty = nullptr;
+        if (slot.compare_exchange_strong(empty, observer, std::memory_order_acq_rel))
+            return;
+    }
 }
 
 void show_notice(PlayerContext* ctx, const char* format, ...)
@@ -36,6 +46,9 @@ void show_notice(PlayerContext* ctx, const char* format, ...)
     }
     if (NoticeHook hook = notice_hook.load(std::memory_order_acquire))
         hook(ctx, text);
+    for (std::atomic<NoticeHook>& slot : notice_observers)
+        if (NoticeHook observer = slot.load(std::memory_order_acquire))
+            observer(ctx, text);
     request_redraw(ctx);
 }
 

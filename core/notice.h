@@ -16,3 +16,6 @@ void request_redraw(PlayerContext* ctx);
 // Lets the desktop layer observe notices (balloons, logs); null by default.
 using NoticeHook = void (*)(PlayerContext* ctx, const char* text);
 void set_notice_hook(NoticeHook hook);
+// Observers besides the hook (the statistics of a run); at most 4, for the
+// life of the process.
+void add_notice_observer(NoticeHook observer);

@@ -153,4 +153,8 @@ struct PlayerContext {
     std::atomic<int32_t> presentation_hold;
     // Non-zero while the presentation thread draws; the hold waits for 0.
     std::atomic<int32_t> presentation_drawing;
+
+    // Input and commands: the picture height of the chosen video stream
+    // (media thread; the size keys read it), 0 without video.
+    std::atomic<int32_t> video_height;
 };

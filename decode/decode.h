@@ -89,3 +89,8 @@ void decoder_thread(PlayerContext* ctx);
 void rgba_to_premultiplied_bgra(uint8_t* data, int64_t bytes);
 // The same, one pixel at a time: the reference the SSE2 version must match.
 void rgba_to_premultiplied_bgra_scalar(uint8_t* data, int64_t bytes);
+
+// ---- hardware decoding ----
+// Sets up the hardware decoding service and records whether it is usable;
+// non-zero when it is. Window thread (command 1013).
+int hw_service_init(PlayerContext* ctx);

@@ -186,6 +186,7 @@ bool open_video(PlayerContext* ctx, int32_t choice)
     uint32_t height = uint32_t(stream->codecpar->height) * uint32_t(sar.den);
     ctx->display_width.store(width, std::memory_order_relaxed);
     ctx->display_height.store(height, std::memory_order_relaxed);
+    ctx->video_height.store(stream->codecpar->height, std::memory_order_relaxed);
     format_aspect_text(ctx->aspect_text, sizeof ctx->aspect_text, width, height, sar.num, sar.den);
     return true;
 }

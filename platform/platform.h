@@ -129,3 +129,22 @@ int32_t audio_device_rate(AudioDevice* device);
 int32_t audio_device_channels(AudioDevice* device);
 // The WAV file the current or last wav device writes, or an empty string.
 const char* audio_device_wav_path(void);
+
+// ---- input and commands ----
+void platform_window_minimize(void* window);
+// Timer id (0..3) of the window: MSG_TIMER with a = id every period_ms on
+// the window thread until it is killed. Window thread.
+void platform_window_set_timer(void* window, unsigned id, unsigned period_ms);
+void platform_window_kill_timer(void* window, unsigned id);
+// Shows the file at an absolute path in the desktop's file manager (its
+// folder opened where no file manager answers the session bus). Returns at
+// once; 0 when the request was not taken (not an absolute path, too many
+// still running). Any thread; needs no window.
+int platform_show_file(const char* path);
+// The key code (core/key_codes.h) of an X key symbol (GDK's key values):
+// keypad digits, Enter and arrows count as the main keys, letters of either
+// case as the letter; KEY_NONE for a symbol the player has no use for.
+int32_t key_code_of_keysym(uint32_t keysym);
+// The key symbol of a key name as X spells it ("space", "Left", "Prior",
+// "a", "XF86AudioNext"...); 0 for an unknown name.
+uint32_t keysym_of_name(const char* name);

@@ -275,6 +275,7 @@ void* platform_window_open(PlatformProcedure procedure, void* user)
     w->arrow_cursor = gdk_cursor_new_from_name(display, "default");
     w->blank_cursor = gdk_cursor_new_for_display(display, GDK_BLANK_CURSOR);
     w->toplevel = create_toplevel(w);
+    platform_window_input_connect(w);
     gtk_widget_realize(w->toplevel);
     gdk_window_set_cursor(gtk_widget_get_window(w->toplevel), w->arrow_cursor);
     create_picture_window(w);
@@ -282,6 +283,7 @@ void* platform_window_open(PlatformProcedure procedure, void* user)
     the_window.store(w, std::memory_order_release);
     XSetIOErrorHandler(on_display_lost);
     platform_watch_close_signals(w);
+    platform_watch_session_end(w);
     return w;
 }
 

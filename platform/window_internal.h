@@ -40,6 +40,19 @@ struct PlatformWindow {
     std::atomic<unsigned long> picture_xid;
     char display_name[256];   // for the presentation thread's own connection
     BlitState* blit;          // presentation thread only
+
+    // Input (window thread only): the key held down (hardware code, 0 none),
+    // the two clocks' smallest difference, the last pointer position sent
+    // (-1 outside), the first press of a possible double click, the
+    // fraction of a wheel notch turned so far.
+    unsigned key_held;
+    int32_t input_offset_ms;
+    int input_offset_known;
+    intptr_t pointer_position;
+    int click_pending;
+    uint32_t click_time;
+    int click_x, click_y;
+    double scroll_rest;
 };
 
 // Gives the window its icon at the sizes desktops ask for.
@@ -49,5 +62,12 @@ bool platform_message_queue_init(PlatformWindow* w);
 bool platform_on_window_thread(const PlatformWindow* w);
 // Runs fn(arg) on the window thread and waits for it.
 void platform_run_on_window_thread(PlatformWindow* w, void (*fn)(void* arg), void* arg);
+// Keys, buttons, moves, leaves and the wheel become the window procedure's
+// input messages (before the window is realised).
+void platform_window_input_connect(PlatformWindow* w);
+// Whether a session bus is there to be reached without launching one.
+bool platform_session_bus_known();
+// The session manager's log-off becomes MSG_END_SESSION (where there is one).
+void platform_watch_session_end(PlatformWindow* w);
 // SIGINT and SIGTERM become MSG_CLOSE on the window's loop.
 bool platform_watch_close_signals(PlatformWindow* w);

@@ -32,6 +32,7 @@ std::atomic<void*> blit_user{nullptr};
 std::atomic<ClipboardHook> clipboard_hook{nullptr};
 std::atomic<void*> clipboard_user{nullptr};
 char copy_target[4096];
+char copy_text_target[4096];
 
 constexpr uint32_t BORDER_PURPLE = bgrx(0x22, 0x11, 0x22, 0x11);
 // Longest the picture waits for its due time; the clock never asks for more
@@ -283,8 +284,20 @@ bool entry_time(PlayerContext* ctx, const AVFrame* frame, int32_t* time_ms)
     return false;
 }
 
-int copy_to_png(void*, int format, const void* data)
+int write_text_file(const char* path, const char* text)
 {
+    FILE* f = fopen(path, "wb");
+    if (!f)
+        return 0;
+    size_t length = strlen(text);
+    bool written = fwrite(text, 1, length, f) == length;
+    return fclose(f) == 0 && written ? 1 : 0;
+}
+
+int copy_to_files(void*, int format, const void* data)
+{
+    if (format == CLIPBOARD_TEXT && copy_text_target[0])
+        return write_text_file(copy_text_target, static_cast<const char*>(data));
     if (format != CLIPBOARD_BITMAP || !copy_target[0])
         return 0;
     const ClipboardBitmap* b = static_cast<const ClipboardBitmap*>(data);
@@ -414,7 +427,13 @@ int set_clipboard_data(PlayerContext* ctx, int format, const void* data)
 void render_set_copy_target(const char* png_path)
 {
     snprintf(copy_target, sizeof copy_target, "%s", png_path ? png_path : "");
-    render_set_clipboard_hook(copy_to_png, nullptr);
+    render_set_clipboard_hook(copy_to_files, nullptr);
+}
+
+void render_set_copy_text_target(const char* path)
+{
+    snprintf(copy_text_target, sizeof copy_text_target, "%s", path ? path : "");
+    render_set_clipboard_hook(copy_to_files, nullptr);
 }
 
 bool render_add_snapshot(PlayerContext* ctx, int32_t ms, const char* png_path)

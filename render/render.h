@@ -52,6 +52,8 @@ int set_clipboard_data(PlayerContext* ctx, int format, const void* data);
 // Headless "--copy-to=FILE.png": the copied bitmap is written there as PNG
 // instead of going to a clipboard.
 void render_set_copy_target(const char* png_path);
+// Headless "--copy-text-to=FILE": copied text is written there as UTF-8.
+void render_set_copy_text_target(const char* path);
 // Headless "--snapshot=MS:FILE.png": the client area is written as PNG once
 // the first picture of an item whose progress position is at least ms has been
 // built (ms 0: the first picture). Returns false when the list is full.

@@ -1,5 +1,7 @@
 #include "stats/stats.h"
 
+#include "stats/stats_internal.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,6 +39,7 @@ void stats_disable(PlayerContext* ctx)
     if (!s)
         return;
     free(s->items);
+    free(s->notices);
     delete s;
 }
 
@@ -48,6 +51,7 @@ void stats_reset(PlayerContext* ctx)
     SpinGuard guard(&s->lock);
     s->item_count = 0;
     s->seek_count = 0;
+    s->notice_count = 0;
     s->video_frames_decoded.store(0, std::memory_order_relaxed);
     s->video_frames_presented.store(0, std::memory_order_relaxed);
     s->video_frames_dropped.store(0, std::memory_order_relaxed);
@@ -339,22 +343,9 @@ StatsOffsets stats_offsets(PlayerContext* ctx)
 
 static void write_json_string(FILE* f, const char* text)
 {
-    fputc('"', f);
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; p++) {
-        switch (*p) {
-        case '"': fputs("\\\"", f); break;
-        case '\\': fputs("\\\\", f); break;
-        case '\n': fputs("\\n", f); break;
-        case '\r': fputs("\\r", f); break;
-        case '\t': fputs("\\t", f); break;
-        default:
-            if (*p < 0x20)
-                fprintf(f, "\\u%04x", *p);
-            else
-                fputc(*p, f);
-        }
-    }
-    fputc('"', f);
+    std::string quoted;
+    stats_append_json_string(&quoted, text);
+    fputs(quoted.c_str(), f);
 }
 
 static const char* subtitle_source_name(int32_t source)
@@ -428,7 +419,9 @@ bool stats_write_json(PlayerContext* ctx, const char* path, const char* exit_rea
         fprintf(f, "%s{\"target_ms\":%d,\"first_frame_ms\":%d,\"latency_ms\":%d,\"origin\":\"%s\"}", i ? "," : "",
                 seek->target_ms, seek->first_frame_ms, seek->latency_ms, seek_origin_name(seek->origin));
     }
-    fputs("],\"exit_reason\":", f);
+    fputs("],", f);
+    stats_write_notices_and_state(f, ctx, s);
+    fputs(",\"exit_reason\":", f);
     write_json_string(f, exit_reason ? exit_reason : "");
     fputs("}\n", f);
     return fclose(f) == 0;

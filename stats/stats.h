@@ -7,6 +7,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "core/core.h"
 
@@ -75,6 +76,11 @@ struct Stats {
     // now_ms() just after the media thread last reset or reopened the sound
     // device: reports heard before it are not used for the A/V figures.
     std::atomic<uint32_t> audio_reset_wall_ms;
+
+    // Every notice shown, in order (under lock), for the state at exit.
+    struct StatsNotice* notices;
+    int32_t notice_count;
+    int32_t notice_capacity;
 };
 
 // Switches statistics on for this run; call before the engine starts.
@@ -126,6 +132,22 @@ void stats_sound_written(PlayerContext* ctx, int32_t time_ms, bool without_video
 void stats_sound_reset(PlayerContext* ctx);
 // One measured offset between the sound heard and the picture shown.
 void stats_av_offset(PlayerContext* ctx, int32_t offset_ms);
+
+// ---- notices and the state at exit ----
+struct StatsNotice {
+    int32_t at_ms; // since program start
+    char text[520 * 3 + 4];
+};
+constexpr int32_t STATS_MAX_NOTICES = 4096;
+// A notice was shown (any thread).
+void stats_notice_shown(PlayerContext* ctx, const char* text);
+// Appends the members of the state's "settings" object (no braces) to
+// json: every option of the settings file under its key. Installed by the
+// program, which knows the settings; without it the object stays empty.
+using StatsSettingsWriter = void (*)(PlayerContext* ctx, std::string* json);
+void stats_set_settings_writer(StatsSettingsWriter writer);
+// A JSON string literal of text (quotes and escapes) appended to out.
+void stats_append_json_string(std::string* out, const char* text);
 
 // ---- reading ----
 struct StatsOffsets {

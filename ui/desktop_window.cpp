@@ -42,3 +42,9 @@ void desktop_quit(MainWindow* w, int exit_code)
     if (const WindowDesktop* d = w->desktop; d && d->quit)
         d->quit(d->handle, exit_code);
 }
+
+void desktop_minimize(MainWindow* w)
+{
+    if (const WindowDesktop* d = w->desktop; d && d->minimize)
+        d->minimize(d->handle);
+}

@@ -21,6 +21,8 @@ struct WindowDesktop {
     void (*set_title)(void* handle, const char* utf8);
     // Ends the window's loop; the loop returns exit_code.
     void (*quit)(void* handle, int exit_code);
+    // Input and commands: minimises the window.
+    void (*minimize)(void* handle);
 };
 
 // The calls the rest of the window code makes; each does nothing without a
@@ -32,6 +34,7 @@ void desktop_raise(MainWindow* w, int keep_above);
 void desktop_set_pointer_visible(MainWindow* w, int visible);
 void desktop_set_title(MainWindow* w, const char* utf8);
 void desktop_quit(MainWindow* w, int exit_code);
+void desktop_minimize(MainWindow* w);
 
 // ---- geometry ----
 // Shifts and, when it is larger, shrinks rect so it lies inside the window's
@@ -74,6 +77,9 @@ void set_topmost_band(MainWindow* w, int on);
 void toggle_always_on_top(MainWindow* w, int silent);
 void hide_to_tray(MainWindow* w);
 void restore_from_tray(MainWindow* w);
+// Non-zero while the window is hidden in the tray (the Esc key, the
+// minimise button and hot key M ask).
+int window_in_tray(MainWindow* w);
 // The system time in the top-right corner while a screen mode is on.
 void show_clock_overlay(MainWindow* w);
 void hide_clock_overlay(MainWindow* w);

@@ -69,7 +69,8 @@ int run_main_window(PlayerContext* ctx, const WindowCreation* creation)
                             platform_window_raise,
                             platform_window_set_pointer_visible,
                             platform_window_set_title,
-                            platform_window_quit};
+                            platform_window_quit,
+                            platform_window_minimize};
     w->handle = handle;
     w->desktop = &desktop;
     static WindowLoop loop;

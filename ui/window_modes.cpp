@@ -8,5 +8,6 @@ void set_topmost_band(MainWindow* w, int on) {}
 void toggle_always_on_top(MainWindow* w, int silent) {}
 void hide_to_tray(MainWindow* w) {}
 void restore_from_tray(MainWindow* w) {}
+int window_in_tray(MainWindow* w) { return 0; }
 void show_clock_overlay(MainWindow* w) {}
 void hide_clock_overlay(MainWindow* w) {}

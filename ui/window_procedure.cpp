@@ -1,6 +1,7 @@
 #include "core/core.h"
 #include "platform/platform.h"
 #include "playlist/playlist.h"
+#include "ui/input_internal.h"
 #include "ui/ui_internal.h"
 
 static intptr_t on_size(MainWindow* w, PlayerContext* ctx, uintptr_t kind)
@@ -38,6 +39,29 @@ static intptr_t on_playlist(MainWindow* w, PlayerContext* ctx, uintptr_t sub_cod
     }
 }
 
+// Keys, the mouse, hot keys, commands, system commands and timers.
+static intptr_t input_procedure(MainWindow* w, unsigned msg, uintptr_t a, intptr_t b)
+{
+    switch (msg) {
+    case MSG_KEY_DOWN: return on_key_down(w, int32_t(a), b);
+    case MSG_SYS_KEY_DOWN: return on_sys_key_down(w, int32_t(a), b);
+    case MSG_MOUSE_MOVE: return on_mouse_move(w, a, b);
+    case MSG_MOUSE_LEAVE: return on_mouse_leave(w);
+    case MSG_LEFT_DOWN:
+    case MSG_LEFT_UP:
+    case MSG_LEFT_DOUBLE:
+    case MSG_RIGHT_DOWN:
+    case MSG_RIGHT_UP:
+    case MSG_MIDDLE_DOWN: return on_mouse_button(w, msg, a, b);
+    case MSG_MOUSE_WHEEL: return on_mouse_wheel(w, intptr_t(a));
+    case MSG_HOTKEY: return on_hotkey(w, int32_t(a));
+    case MSG_COMMAND: return on_command(w, int32_t(a), b);
+    case MSG_SYS_COMMAND: return on_sys_command(w, a);
+    case MSG_TIMER: return on_timer(w, a);
+    default: return 0;
+    }
+}
+
 intptr_t window_procedure(MainWindow* window, unsigned msg, uintptr_t a, intptr_t b)
 {
     AppBlock* block = reinterpret_cast<AppBlock*>(window);
@@ -48,6 +72,10 @@ intptr_t window_procedure(MainWindow* window, unsigned msg, uintptr_t a, intptr_
         return 0;
     case MSG_CLOSE:
         window_close(window, int(a));
+        return 0;
+    case MSG_QUERY_END_SESSION:
+    case MSG_END_SESSION:
+        window_close(window, 0);
         return 0;
     case MSG_SIZE:
         return on_size(window, ctx, a);
@@ -79,6 +107,6 @@ intptr_t window_procedure(MainWindow* window, unsigned msg, uintptr_t a, intptr_
         platform_menu_destroy(reinterpret_cast<void*>(b));
         return 0;
     default:
-        return 0;
+        return input_procedure(window, msg, a, b);
     }
 }
