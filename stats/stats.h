@@ -75,6 +75,17 @@ struct Stats {
     // now_ms() just after the media thread last reset or reopened the sound
     // device: reports heard before it are not used for the A/V figures.
     std::atomic<uint32_t> audio_reset_wall_ms;
+
+    // Moves and resizes of the window by the pointer: the window thread
+    // begins and ends them, the presentation thread counts the pictures
+    // shown meanwhile and the longest wait between two of them.
+    std::atomic<int32_t> drag_active;
+    std::atomic<uint32_t> drag_start_wall_ms;
+    std::atomic<uint32_t> last_picture_wall_ms; // 0 before the first picture
+    std::atomic<int32_t> drag_count;
+    std::atomic<int64_t> drag_total_ms;
+    std::atomic<int64_t> drag_pictures;
+    std::atomic<int32_t> drag_max_gap_ms;
 };
 
 // Switches statistics on for this run; call before the engine starts.
@@ -126,6 +137,12 @@ void stats_sound_written(PlayerContext* ctx, int32_t time_ms, bool without_video
 void stats_sound_reset(PlayerContext* ctx);
 // One measured offset between the sound heard and the picture shown.
 void stats_av_offset(PlayerContext* ctx, int32_t offset_ms);
+
+// ---- moving and sizing the window (stats_drag.cpp) ----
+// A move or resize by the pointer begins (active 1) or ends (0). Window thread.
+void stats_window_drag(PlayerContext* ctx, int active);
+// The picture-shown hook of the drag figures. Presentation thread.
+void stats_drag_picture(Stats* s, uint32_t now_wall_ms);
 
 // ---- reading ----
 struct StatsOffsets {
