@@ -23,7 +23,8 @@ import subprocess
 import sys
 import time
 
-SCREEN = (1920, 1080)
+from window_figures import SCREEN, start_server
+
 STEPS = 200
 ROUNDS = int(os.environ.get("DRAG_ROUNDS", "5"))
 
@@ -41,18 +42,8 @@ def make_clip(folder):
 
 
 def start_desktop():
-    read_fd, write_fd = os.pipe()
-    server = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "%dx%dx24" % SCREEN,
-                               "-nolisten", "tcp", "-noreset"], pass_fds=(write_fd,), stderr=subprocess.DEVNULL)
-    os.close(write_fd)
-    number = b""
-    while not number.endswith(b"\n"):
-        chunk = os.read(read_fd, 1)
-        if not chunk:
-            break
-        number += chunk
-    os.close(read_fd)
-    env = dict(os.environ, DISPLAY=":" + number.decode().strip())
+    server, display = start_server()
+    env = dict(os.environ, DISPLAY=display)
     bus = subprocess.run(["dbus-daemon", "--session", "--fork", "--print-address=1", "--print-pid=1",
                           "--nopidfile"], capture_output=True, text=True, check=True).stdout.split("\n")
     env["DBUS_SESSION_BUS_ADDRESS"] = bus[0]

@@ -116,6 +116,48 @@ TEST_F(GeometryDesktop, edge_drags_keep_the_aspect_of_a_16_9_video_with_even_wid
     EXPECT_NE(stats.find("\"window_drags\":{\"count\":5,"), std::string::npos) << stats;
 }
 
+// A panel along the left edge of the screen, as a desktop's dock: the
+// window manager takes its strut out of the work area. Lives while the
+// returned connection is open.
+Display* open_left_dock(const std::string& display_name, int width)
+{
+    Display* d = XOpenDisplay(display_name.c_str());
+    if (!d)
+        return nullptr;
+    Window dock = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, unsigned(width), 1024, 0, 0, 0);
+    Atom type = XInternAtom(d, "_NET_WM_WINDOW_TYPE", False);
+    Atom dock_type = XInternAtom(d, "_NET_WM_WINDOW_TYPE_DOCK", False);
+    XChangeProperty(d, dock, type, XA_ATOM, 32, PropModeReplace, reinterpret_cast<unsigned char*>(&dock_type), 1);
+    long strut[12] = {width, 0, 0, 0, 0, 1023, 0, 0, 0, 0, 0, 0};
+    XChangeProperty(d, dock, XInternAtom(d, "_NET_WM_STRUT_PARTIAL", False), XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(strut), 12);
+    XChangeProperty(d, dock, XInternAtom(d, "_NET_WM_STRUT", False), XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(strut), 4);
+    XMapWindow(d, dock);
+    XFlush(d);
+    return d;
+}
+
+TEST_F(GeometryDesktop, a_dock_that_appears_while_playing_narrows_the_work_area_that_resizes_keep_to)
+{
+    unsigned long window = start_with(fixture_path("wide_30fps.mp4"));
+    ASSERT_NE(window, 0u) << stderr_text();
+    Display* dock = open_left_dock(display, 100);
+    ASSERT_NE(dock, nullptr);
+    for (int i = 0; i < 50 && on_display("xprop -root _NET_WORKAREA").find("= 100, 0,") == std::string::npos; i++)
+        std::this_thread::sleep_for(100ms);
+    std::this_thread::sleep_for(300ms);
+    Geometry g = geometry(window);
+    // The left band pulled in one step to 7 pixels from the screen's edge:
+    // the window, wider by the pull, is pushed back out of the dock.
+    drag(g.x + 3, g.y + 100, -(g.x - 7), 0, 1);
+    Geometry pulled = geometry(window);
+    EXPECT_EQ(pulled.x, 100);
+    EXPECT_EQ(pulled.width, 960 + g.x - 7);
+    EXPECT_EQ(pulled.height, pulled.width * 9 / 16);
+    XCloseDisplay(dock);
+}
+
 TEST_F(GeometryDesktop, the_picture_dragged_to_5_pixels_from_the_work_area_edge_touches_it)
 {
     unsigned long window = start_with(fixture_path("wide_30fps.mp4"));
