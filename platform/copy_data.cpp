@@ -118,6 +118,23 @@ void on_bus(GObject*, GAsyncResult* result, gpointer data)
                                  nullptr, nullptr);
 }
 
+// Whether the session has a bus to use. Without one, asking for it would
+// have the bus library start a bus of its own on the display, which
+// outlives the player and on which no other program would look.
+bool session_bus_exists()
+{
+    const char* address = g_getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (address && *address)
+        return true;
+    const char* runtime = g_getenv("XDG_RUNTIME_DIR");
+    if (!runtime || !*runtime)
+        return false;
+    gchar* socket = g_build_filename(runtime, "bus", nullptr);
+    bool exists = g_file_test(socket, G_FILE_TEST_EXISTS);
+    g_free(socket);
+    return exists;
+}
+
 void set_message(char* message, size_t size, const char* text)
 {
     if (message && size)
@@ -133,7 +150,7 @@ void platform_copy_data_name(int32_t pid, char* out, size_t out_size)
 
 void platform_copy_data_listen(void* window)
 {
-    if (!window || service.window)
+    if (!window || service.window || !session_bus_exists())
         return;
     service.window = static_cast<PlatformWindow*>(window);
     g_bus_get(G_BUS_TYPE_SESSION, nullptr, on_bus, &service);
@@ -147,7 +164,8 @@ struct CopyDataClient {
 CopyDataClient* platform_copy_data_connect(int32_t pid, int* status, char* message, size_t message_size)
 {
     GError* error = nullptr;
-    gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+    gchar* address =
+        session_bus_exists() ? g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &error) : nullptr;
     GDBusConnection* connection = nullptr;
     // A private connection: the caller's own use of the shared one is not disturbed.
     if (address)

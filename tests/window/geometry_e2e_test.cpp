@@ -2,6 +2,7 @@
 // pointer under a real window manager, files dropped on it by the X11
 // drag-and-drop protocol, and data messages from other programs over a
 // private session bus.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -22,6 +23,25 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace desktop_test;
+
+// Session buses the bus library started by itself for programs on this
+// display (it does so when a program asks for a bus the session lacks).
+int buses_launched_for(const std::string& display)
+{
+    int count = 0;
+    DIR* proc = opendir("/proc");
+    while (dirent* e = proc ? readdir(proc) : nullptr) {
+        std::string base = std::string("/proc/") + e->d_name;
+        if (read_file(base + "/cmdline").find("--autolaunch") == std::string::npos)
+            continue;
+        std::string environment = read_file(base + "/environ");
+        if (environment.find(std::string("DISPLAY=") + display + '\0') != std::string::npos)
+            count++;
+    }
+    if (proc)
+        closedir(proc);
+    return count;
+}
 
 class GeometryDesktop : public DesktopTest {
 protected:
@@ -114,6 +134,8 @@ TEST_F(GeometryDesktop, edge_drags_keep_the_aspect_of_a_16_9_video_with_even_wid
     ASSERT_NE(terminate_player(), -1);
     std::string stats = read_file(dir + "/stats.json");
     EXPECT_NE(stats.find("\"window_drags\":{\"count\":5,"), std::string::npos) << stats;
+    // This desktop has no session bus: the player did not start one.
+    EXPECT_EQ(buses_launched_for(display), 0);
 }
 
 // A panel along the left edge of the screen, as a desktop's dock: the
