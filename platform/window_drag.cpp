@@ -268,17 +268,33 @@ void platform_window_begin_drag(void* window, intptr_t hit)
     GdkDevice* pointer = pointer_of(w);
     if (!gdk_window || !pointer)
         return;
+    // Started by the press being handled: the drag follows from where the
+    // press was, and the motions and the release queued behind it (a busy
+    // window thread may see them late) still drive it in order.
+    GdkEvent* press = gtk_get_current_event();
+    bool from_press = press && press->type == GDK_BUTTON_PRESS && press->button.button == 1;
     int x = 0, y = 0;
-    GdkModifierType mask{};
-    gdk_device_get_position(pointer, nullptr, &x, &y);
-    gdk_window_get_device_position(gdk_window, pointer, nullptr, nullptr, &mask);
-    // The press was already released: nothing to follow.
-    if (!(mask & GDK_BUTTON1_MASK))
-        return;
+    if (from_press) {
+        x = int(press->button.x_root);
+        y = int(press->button.y_root);
+    } else {
+        // Otherwise only while the button is still held: no release would end it.
+        GdkModifierType mask{};
+        gdk_device_get_position(pointer, nullptr, &x, &y);
+        gdk_window_get_device_position(gdk_window, pointer, nullptr, nullptr, &mask);
+        if (!(mask & GDK_BUTTON1_MASK)) {
+            if (press)
+                gdk_event_free(press);
+            return;
+        }
+    }
     GdkSeat* seat = gdk_device_get_seat(pointer);
     GdkCursor* cursor = cursor_for(w, hit);
-    if (gdk_seat_grab(seat, gdk_window, GDK_SEAT_CAPABILITY_ALL_POINTING, FALSE, cursor, nullptr, nullptr,
-                      nullptr) != GDK_GRAB_SUCCESS)
+    GdkGrabStatus grabbed = gdk_seat_grab(seat, gdk_window, GDK_SEAT_CAPABILITY_ALL_POINTING, FALSE, cursor,
+                                          from_press ? press : nullptr, nullptr, nullptr);
+    if (press)
+        gdk_event_free(press);
+    if (grabbed != GDK_GRAB_SUCCESS)
         return;
     d->seat = seat;
     d->rect = d->start_rect = current_rect(w);
