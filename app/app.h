@@ -32,10 +32,24 @@ struct CommandLine {
     std::vector<Snapshot> snapshots;
     std::string error;      // non-empty when an option was not understood
     std::vector<std::string> items; // everything that is not a "--" option, in order
+
+    // ---- client mode: --send PID CODE PAYLOAD ----
+    bool send;
+    int32_t send_pid;
+    uint64_t send_code;
+    std::string send_payload;
 };
 
 CommandLine parse_command_line(int argc, char** argv);
 const char* command_line_help();
+
+// ---- client mode ----
+// Hands one data message to the running player with that process id and
+// prints its result. Returns the exit code: 0 when the player answered, 2
+// when there is no such player (or no session bus), 1 when it refused.
+int run_send(const CommandLine& cl);
+// CODE of --send: decimal, or hexadecimal after "0x". False when it is neither.
+bool parse_send_code(const char* text, uint64_t* code);
 
 // ---- the input script ----
 // Timed actions for headless runs, one per line: "<ms> <action> [argument]",

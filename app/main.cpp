@@ -94,6 +94,9 @@ int main(int argc, char** argv)
         printf("moravista %s\n", MV_VERSION);
         return 0;
     }
+    // Client mode talks to another player and starts nothing of its own.
+    if (cl.send)
+        return run_send(cl);
     // Blocked before any thread starts, so every thread inherits the mask and
     // only the loop's own signal handling sees them.
     sigset_t set;

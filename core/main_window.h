@@ -33,6 +33,11 @@ struct MainWindow {
     // The item label of the title; the media thread writes it while opening.
     SpinLock label_lock;
     char item_label[270 * 3 + 1]; // UTF-8, at most 270 UTF-16 units
+
+    // ---- moving and sizing (window thread only) ----
+    // How far a move holds the window back from the pointer at each
+    // work-area edge (left, top, right, bottom) while it sticks there.
+    int32_t snap_held[4];
 };
 
 // The block: header first, then the context.

@@ -28,6 +28,13 @@ struct BlitState {
 
 namespace {
 
+constexpr int GROWTH_STEP = 128;
+
+int round_up(int side)
+{
+    return (side + GROWTH_STEP - 1) / GROWTH_STEP * GROWTH_STEP;
+}
+
 bool server_is_local(const char* name)
 {
     // ":0", "unix:0" and XWayland's sockets share memory with us; a host name
@@ -105,10 +112,12 @@ void put_shared(BlitState* s, unsigned long xid, const uint8_t* bgrx, int pitch,
 {
     int64_t needed = int64_t(width) * height;
     int64_t capacity = int64_t(s->capacity_width) * s->capacity_height;
-    // Grown when too small, shrunk when four times too big (after a huge window).
+    // Grown when too small, in steps, so that a window resized by the
+    // pointer does not make a new segment for every picture; shrunk when
+    // four times too big (after a huge window).
     if (width > s->capacity_width || height > s->capacity_height || needed * 4 < capacity) {
         release_shared_image(s);
-        if (!make_shared_image(s, width, height)) {
+        if (!make_shared_image(s, round_up(width), round_up(height))) {
             s->use_shm = false;
             return;
         }

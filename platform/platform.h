@@ -46,6 +46,41 @@ void platform_window_raise(void* window, int keep_above);
 void platform_window_set_pointer_visible(void* window, int visible);
 void platform_window_set_title(void* window, const char* utf8);
 
+// ---- moving, sizing and data messages ----
+// Starts the player's own move (HIT_CAPTION) or resize from an edge or
+// corner (HIT_* code) while the left button is held: the pointer is grabbed,
+// every step's rectangle goes through MSG_MOVING or MSG_SIZING before it is
+// applied, and the release (or Escape, which puts the window back) ends it
+// between MSG_ENTER_SIZE_MOVE and MSG_EXIT_SIZE_MOVE. Nothing while one
+// runs or when the button is no longer held.
+void platform_window_begin_drag(void* window, intptr_t hit);
+
+// Data messages from other programs: the player takes the session-bus name
+// platform_copy_data_name gives for its process id and exports one method
+// (code, payload bytes) -> result, which runs MSG_COPY_DATA on the window
+// thread. Calls from other users' connections are refused. Without a
+// session bus the player simply has none.
+void platform_copy_data_listen(void* window);
+// The bus name of the player with this process id.
+void platform_copy_data_name(int32_t pid, char* out, size_t out_size);
+
+// The other side: a program that hands data to a running player.
+struct CopyDataClient;
+enum CopyDataStatus {
+    COPY_DATA_OK = 0,
+    COPY_DATA_NO_BUS = 1,    // no session bus to talk over
+    COPY_DATA_NO_PLAYER = 2, // no player with that process id
+    COPY_DATA_REFUSED = 3,   // the player refused the call
+    COPY_DATA_FAILED = 4,    // anything else (message says what)
+};
+// A private connection to the session bus for the player with that process
+// id; null (with *status and message) when there is no bus.
+CopyDataClient* platform_copy_data_connect(int32_t pid, int* status, char* message, size_t message_size);
+// One call; the player's result in *result.
+int platform_copy_data_call(CopyDataClient* client, uint64_t code, const void* payload, size_t size,
+                            int64_t* result, char* message, size_t message_size);
+void platform_copy_data_close(CopyDataClient* client);
+
 // The presentation thread's copy of a finished picture into the window, on
 // its own display connection (shared memory where the server allows it).
 void platform_blit(void* window, const uint8_t* bgrx, int pitch, int width, int height);

@@ -279,6 +279,8 @@ void* platform_window_open(PlatformProcedure procedure, void* user)
     gtk_widget_realize(w->toplevel);
     gdk_window_set_cursor(gtk_widget_get_window(w->toplevel), w->arrow_cursor);
     create_picture_window(w);
+    platform_window_drag_install(w);
+    platform_window_drop_install(w);
     watch_screen(w);
     the_window.store(w, std::memory_order_release);
     XSetIOErrorHandler(on_display_lost);
@@ -343,7 +345,8 @@ void platform_window_set_pointer_visible(void* window, int visible)
     if (!w || w->pointer_hidden == !visible)
         return;
     w->pointer_hidden = !visible;
-    gdk_window_set_cursor(gtk_widget_get_window(w->toplevel), visible ? w->arrow_cursor : w->blank_cursor);
+    gdk_window_set_cursor(gtk_widget_get_window(w->toplevel),
+                          visible ? platform_window_hover_cursor(w) : w->blank_cursor);
 }
 
 void platform_window_set_title(void* window, const char* utf8)

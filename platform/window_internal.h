@@ -13,6 +13,7 @@ typedef struct _GdkCursor GdkCursor;
 struct _XDisplay;
 
 struct BlitState;     // the presentation thread's own connection (blit.cpp)
+struct WindowDrag;    // the player's own move and resize loops (window_drag.cpp)
 struct QueuedMessage; // a message on its way to the window thread (message_loop.cpp)
 
 struct PlatformWindow {
@@ -53,6 +54,8 @@ struct PlatformWindow {
     uint32_t click_time;
     int click_x, click_y;
     double scroll_rest;
+    // ---- moving, sizing and dropping (window thread only) ----
+    WindowDrag* drag;
 };
 
 // Gives the window its icon at the sizes desktops ask for.
@@ -71,3 +74,12 @@ bool platform_session_bus_known();
 void platform_watch_session_end(PlatformWindow* w);
 // SIGINT and SIGTERM become MSG_CLOSE on the window's loop.
 bool platform_watch_close_signals(PlatformWindow* w);
+
+// ---- moving, sizing and dropping ----
+// The resize bands with their cursors and the pointer-grab move and resize
+// loops; the drop target for files. Both once, after the window is realised.
+void platform_window_drag_install(PlatformWindow* w);
+void platform_window_drop_install(PlatformWindow* w);
+// The cursor the pointer shows over the window when it is not hidden: the
+// resize cursor of the band under it, or the arrow.
+GdkCursor* platform_window_hover_cursor(PlatformWindow* w);

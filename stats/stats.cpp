@@ -287,6 +287,7 @@ void stats_picture_shown(PlayerContext* ctx, int32_t time_ms)
     s->first_picture_ms.compare_exchange_strong(expected, since_start, std::memory_order_relaxed);
     close_open_seek(s, time_ms, now);
     measure_av_offset(ctx, s, time_ms);
+    stats_drag_picture(s, now);
 }
 
 void stats_sound_written(PlayerContext* ctx, int32_t time_ms, bool without_video)
@@ -419,7 +420,10 @@ bool stats_write_json(PlayerContext* ctx, const char* path, const char* exit_rea
         fprintf(f, "%s{\"target_ms\":%d,\"first_frame_ms\":%d,\"latency_ms\":%d,\"origin\":\"%s\"}", i ? "," : "",
                 seek->target_ms, seek->first_frame_ms, seek->latency_ms, seek_origin_name(seek->origin));
     }
-    fputs("],", f);
+    fprintf(f, "],\"window_drags\":{\"count\":%d,\"total_ms\":%lld,\"pictures\":%lld,\"max_gap_ms\":%d}",
+            s->drag_count.load(), (long long)s->drag_total_ms.load(), (long long)s->drag_pictures.load(),
+            s->drag_max_gap_ms.load());
+    fputs(",", f);
     stats_write_notices_and_state(f, ctx, s);
     fputs(",\"exit_reason\":", f);
     write_json_string(f, exit_reason ? exit_reason : "");

@@ -81,6 +81,16 @@ struct Stats {
     struct StatsNotice* notices;
     int32_t notice_count;
     int32_t notice_capacity;
+    // Moves and resizes of the window by the pointer: the window thread
+    // begins and ends them, the presentation thread counts the pictures
+    // shown meanwhile and the longest wait between two of them.
+    std::atomic<int32_t> drag_active;
+    std::atomic<uint32_t> drag_start_wall_ms;
+    std::atomic<uint32_t> last_picture_wall_ms; // 0 before the first picture
+    std::atomic<int32_t> drag_count;
+    std::atomic<int64_t> drag_total_ms;
+    std::atomic<int64_t> drag_pictures;
+    std::atomic<int32_t> drag_max_gap_ms;
 };
 
 // Switches statistics on for this run; call before the engine starts.
@@ -148,6 +158,11 @@ using StatsSettingsWriter = void (*)(PlayerContext* ctx, std::string* json);
 void stats_set_settings_writer(StatsSettingsWriter writer);
 // A JSON string literal of text (quotes and escapes) appended to out.
 void stats_append_json_string(std::string* out, const char* text);
+// ---- moving and sizing the window (stats_drag.cpp) ----
+// A move or resize by the pointer begins (active 1) or ends (0). Window thread.
+void stats_window_drag(PlayerContext* ctx, int active);
+// The picture-shown hook of the drag figures. Presentation thread.
+void stats_drag_picture(Stats* s, uint32_t now_wall_ms);
 
 // ---- reading ----
 struct StatsOffsets {

@@ -48,3 +48,9 @@ void desktop_minimize(MainWindow* w)
     if (const WindowDesktop* d = w->desktop; d && d->minimize)
         d->minimize(d->handle);
 }
+
+void desktop_begin_drag(MainWindow* w, intptr_t hit)
+{
+    if (const WindowDesktop* d = w->desktop; d && d->begin_drag)
+        d->begin_drag(d->handle, hit);
+}

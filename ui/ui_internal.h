@@ -23,6 +23,9 @@ struct WindowDesktop {
     void (*quit)(void* handle, int exit_code);
     // Input and commands: minimises the window.
     void (*minimize)(void* handle);
+    // Starts the player's own move (HIT_CAPTION) or resize (an edge or
+    // corner HIT_* code) that follows the pointer until its button is up.
+    void (*begin_drag)(void* handle, intptr_t hit);
 };
 
 // The calls the rest of the window code makes; each does nothing without a
@@ -35,6 +38,7 @@ void desktop_set_pointer_visible(MainWindow* w, int visible);
 void desktop_set_title(MainWindow* w, const char* utf8);
 void desktop_quit(MainWindow* w, int exit_code);
 void desktop_minimize(MainWindow* w);
+void desktop_begin_drag(MainWindow* w, intptr_t hit);
 
 // ---- geometry ----
 // Shifts and, when it is larger, shrinks rect so it lies inside the window's
@@ -66,6 +70,35 @@ WindowRect window_normal_rect(const MainWindow* w);
 // A left press on the picture: the window follows the pointer (snapping to
 // the work-area edges) until the button is released; nothing in a screen mode.
 void window_begin_move(MainWindow* w);
+// A left press on a resize band (MSG_NC_LBUTTON_DOWN): the resize from that
+// edge or corner; nothing in a screen mode.
+void window_begin_resize(MainWindow* w, intptr_t hit);
+// Which part of the window is under the pointer (client coordinates): a
+// resize band (8 pixels at the top and left, 7 at the bottom and right, the
+// side bands stopping 30 pixels above the bottom) or the client area, which
+// is all of it in a screen mode.
+intptr_t window_hit_test(const MainWindow* w, int32_t x, int32_t y);
+void window_min_size(WindowMinSize* size);
+// A proposed rectangle of a move: sticks to a work-area edge within 9
+// pixels of it until held back by more than 10.
+void window_moving(MainWindow* w, WindowRect* r);
+// A proposed rectangle of a resize from edge (SIZING_*): with a picture,
+// the dragged side's length sets the other one by the picture's aspect
+// (corners keep their free shape), then the rectangle is fitted into the
+// work area; without a picture nothing changes.
+void window_sizing(MainWindow* w, uintptr_t edge, WindowRect* r);
+// A move or resize begins (active 1) or ends (0).
+void window_drag_changed(MainWindow* w, int active);
+
+// ---- files from outside (file_intake.cpp) ----
+// Dropped files: subtitle files join the item's external subtitle list
+// (and a drop of only subtitles on an open item switches to the first of
+// them), everything else the playlist, replacing it unless Ctrl was held.
+void window_drop_files(MainWindow* w, const DroppedFiles* drop);
+// A data message from another program: 0x6170 appends an entry (its index,
+// or -1 when the payload cannot be an entry), 0x7374 << 16 | index sets a
+// title, 0x7370 << 16 | index parameters (0); anything else 0.
+intptr_t window_copy_data(MainWindow* w, const CopyData* data);
 
 // ---- window modes, always on top, the tray and the clock (window_modes.cpp) ----
 // maximise 0: the full-screen toggle; 1: the maximise-to-work-area toggle.

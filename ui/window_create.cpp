@@ -70,7 +70,8 @@ int run_main_window(PlayerContext* ctx, const WindowCreation* creation)
                             platform_window_set_pointer_visible,
                             platform_window_set_title,
                             platform_window_quit,
-                            platform_window_minimize};
+                            platform_window_minimize,
+                            platform_window_begin_drag};
     w->handle = handle;
     w->desktop = &desktop;
     static WindowLoop loop;
@@ -79,6 +80,8 @@ int run_main_window(PlayerContext* ctx, const WindowCreation* creation)
     render_set_blit_hook(platform_blit, handle);
     render_set_clipboard_hook(platform_clipboard_set, handle);
     window_procedure(w, MSG_CREATE, reinterpret_cast<uintptr_t>(creation), 0);
+    // Other programs may hand over files once the window exists.
+    platform_copy_data_listen(handle);
     return platform_window_loop(handle);
 }
 

@@ -83,6 +83,10 @@ void window_position_changed(MainWindow* w, uintptr_t flags, const WindowRect* r
     }
     if (w->screen_mode == 0 && r->right > r->left && r->bottom > r->top)
         w->normal_rect = *r;
+    // The clock overlay keeps its distance from the window's top-right
+    // corner: its next update, due at once, places it from these values.
+    if (ctx->clock_shown.load(std::memory_order_relaxed))
+        ctx->clock_ticks.store(0, std::memory_order_relaxed);
 }
 
 WindowRect window_normal_rect(const MainWindow* w)

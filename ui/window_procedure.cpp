@@ -9,6 +9,8 @@ static intptr_t on_size(MainWindow* w, PlayerContext* ctx, uintptr_t kind)
     // A minimised window, or one covered by another, draws nothing.
     bool hidden = kind == SIZE_MINIMIZED || kind == SIZE_MAXHIDE;
     ctx->window_visible.store(hidden ? 0 : 1, std::memory_order_relaxed);
+    if (kind == SIZE_MINIMIZED)
+        trim_if_enabled();
     request_redraw(ctx);
     return 0;
 }
@@ -106,6 +108,33 @@ intptr_t window_procedure(MainWindow* window, unsigned msg, uintptr_t a, intptr_
             platform_menu_cancel_tracking(ctx->window);
         platform_menu_destroy(reinterpret_cast<void*>(b));
         return 0;
+    // ---- window geometry and file intake ----
+    case MSG_HIT_TEST:
+        return window_hit_test(window, int32_t(a), int32_t(b));
+    case MSG_GET_MIN_SIZE:
+        if (b)
+            window_min_size(reinterpret_cast<WindowMinSize*>(b));
+        return 0;
+    case MSG_NC_LBUTTON_DOWN:
+        window_begin_resize(window, intptr_t(a));
+        return 0;
+    case MSG_ENTER_SIZE_MOVE:
+    case MSG_EXIT_SIZE_MOVE:
+        window_drag_changed(window, msg == MSG_ENTER_SIZE_MOVE);
+        return 0;
+    case MSG_MOVING:
+        if (b)
+            window_moving(window, reinterpret_cast<WindowRect*>(b));
+        return 1;
+    case MSG_SIZING:
+        if (b)
+            window_sizing(window, a, reinterpret_cast<WindowRect*>(b));
+        return 1;
+    case MSG_DROP_FILES:
+        window_drop_files(window, reinterpret_cast<const DroppedFiles*>(b));
+        return 0;
+    case MSG_COPY_DATA:
+        return window_copy_data(window, reinterpret_cast<const CopyData*>(b));
     default:
         return input_procedure(window, msg, a, b);
     }
