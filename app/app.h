@@ -43,6 +43,7 @@ const char* command_line_help();
 enum InputActionKind {
     INPUT_SEEK, INPUT_PAUSE, INPUT_PLAY, INPUT_STEP, INPUT_VOLUME, INPUT_TRACK,
     INPUT_OPEN, INPUT_NEXT, INPUT_PREV, INPUT_STOP, INPUT_QUIT,
+    INPUT_MENU, INPUT_DIALOG,
 };
 
 struct InputAction {
@@ -62,6 +63,9 @@ bool input_script_load(InputScript* script, const char* path);
 bool input_script_parse_line(const char* line, InputAction* action);
 // Applies one action on the window thread. Returns true for quit.
 bool input_action_apply(PlayerContext* ctx, const InputAction* action);
+// With a window: the actions run on the window's loop at their times; quit
+// closes the window as its close button does.
+void input_script_schedule(PlayerContext* ctx, InputScript* script, uint32_t start_ms);
 
 // ---- the headless loop ----
 // The window thread's loop without a window: a plain message queue on the

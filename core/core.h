@@ -11,6 +11,7 @@
 #include "core/exit_steps.h"
 #include "core/main_window.h"
 #include "core/menu_cache.h"
+#include "core/menu_types.h"
 #include "core/messages.h"
 #include "core/notice.h"
 #include "core/player_context.h"

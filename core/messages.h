@@ -42,3 +42,10 @@ enum PlaylistSubCode {
     PLAYLIST_GET_OPTIONS = 4,   // build the open options of the item
     PLAYLIST_DEFERRED_SEEK = 5, // carry out a deferred seek
 };
+
+// ---- the context menu ----
+// A menu item was chosen: a is its command identifier.
+constexpr unsigned MSG_COMMAND = 0x0111;
+// Raise the context menu at the pointer (the default handling of a right
+// button released on the picture).
+constexpr unsigned MSG_CONTEXT_MENU = 0x007B;

@@ -16,6 +16,7 @@
 struct AVFormatContext;
 struct AVDictionary;
 struct Stats;
+struct MenuSource;
 
 constexpr int32_t OPEN_INDEX_STOP = 0x7FFFFFFF;
 constexpr int MEDIA_PATH_UNITS = 780;   // UTF-16 units including the terminator
@@ -153,4 +154,17 @@ struct PlayerContext {
     std::atomic<int32_t> presentation_hold;
     // Non-zero while the presentation thread draws; the hold waits for 0.
     std::atomic<int32_t> presentation_drawing;
+
+    // ---- the context menu ----
+    // The open item's streams and chapters as the menu lists them (null
+    // while nothing is open). The media thread replaces it under the lock;
+    // the window thread reads it under the lock while it builds the menu.
+    SpinLock menu_source_lock;
+    MenuSource* menu_source;
+    // Counts the drops of the cached menu (any thread): a menu built while
+    // one came may describe an item that is gone.
+    std::atomic<uint32_t> menu_drops;
+    // Reference frames the video decoder reports for the stream it decodes
+    // (decoder thread; 0 until its first picture).
+    std::atomic<int32_t> video_refs;
 };

@@ -428,7 +428,9 @@ bool stats_write_json(PlayerContext* ctx, const char* path, const char* exit_rea
         fprintf(f, "%s{\"target_ms\":%d,\"first_frame_ms\":%d,\"latency_ms\":%d,\"origin\":\"%s\"}", i ? "," : "",
                 seek->target_ms, seek->first_frame_ms, seek->latency_ms, seek_origin_name(seek->origin));
     }
-    fputs("],\"exit_reason\":", f);
+    fputs("],\"menu\":", f);
+    fputs(s->menu_json.empty() ? "null" : s->menu_json.c_str(), f);
+    fputs(",\"exit_reason\":", f);
     write_json_string(f, exit_reason ? exit_reason : "");
     fputs("}\n", f);
     return fclose(f) == 0;

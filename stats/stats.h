@@ -7,6 +7,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "core/core.h"
 
@@ -75,6 +76,9 @@ struct Stats {
     // now_ms() just after the media thread last reset or reopened the sound
     // device: reports heard before it are not used for the A/V figures.
     std::atomic<uint32_t> audio_reset_wall_ms;
+    // The context menu as last shown, as JSON; empty while none was shown.
+    // Written under lock.
+    std::string menu_json;
 };
 
 // Switches statistics on for this run; call before the engine starts.
@@ -137,3 +141,7 @@ StatsOffsets stats_offsets(PlayerContext* ctx);
 // Writes one JSON object; returns false when the file cannot be written or
 // statistics are off.
 bool stats_write_json(PlayerContext* ctx, const char* path, const char* exit_reason);
+
+// ---- the context menu (window thread) ----
+// The menu as it is shown now; the statistics keep the last one shown.
+void stats_menu_shown(PlayerContext* ctx, const MenuTree* tree);

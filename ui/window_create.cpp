@@ -81,6 +81,11 @@ int run_main_window(PlayerContext* ctx, const WindowCreation* creation)
     return platform_window_loop(handle);
 }
 
+static void settings_install_cool_menu(PlayerContext* ctx)
+{
+    install_cool_menu(main_window_of(ctx));
+}
+
 static void settings_work_area(PlayerContext* ctx, SettingsRect* area)
 {
     const WindowRect& r = main_window_of(ctx)->work_area;
@@ -107,6 +112,7 @@ int run_player_window(PlayerContext* ctx, const std::vector<std::string>& items)
     hooks.get_work_area = settings_work_area;
     hooks.place_window = settings_place_window;
     hooks.get_window_rect = settings_window_rect;
+    hooks.install_cool_menu = settings_install_cool_menu;
     settings_set_hooks(&hooks);
     CommandLinePlaylist playlist = command_line_playlist_of(ctx);
     WindowCreation creation{&items, &playlist, settings_load};
