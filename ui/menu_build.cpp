@@ -99,9 +99,10 @@ void add_chapters(const MenuSource* source, MenuItem* chapters)
     for (int32_t i = 0; i < count; i++) {
         const MenuChapter& c = source->chapters[size_t(i)];
         char times[64];
-        char* cursor = format_time_ms(times, c.start_ms);
+        // A chapter that begins before the item's start offset shows as 0.
+        char* cursor = format_time_ms(times, std::max(c.start_ms, 0));
         cursor = stpcpy(cursor, " - ");
-        format_time_ms(cursor, c.end_ms);
+        format_time_ms(cursor, std::max(c.end_ms, 0));
         std::string text = times;
         if (!c.title.empty())
             text += " / " + menu_plain_text(c.title.data(), c.title.size());
