@@ -207,7 +207,41 @@ void popup_at_pointer(PlatformWindow* w, GtkWidget* menu)
     gdk_event_free(trigger);
 }
 
+// A small menu like the context menu is made and measured once, and the
+// icons menus draw are loaded, so that the first right click does not pay
+// for the theme, the fonts and the icons (a tenth of a second).
+gboolean prepare_menus(gpointer)
+{
+    GtkWidget* menu = gtk_menu_new();
+    g_object_ref_sink(menu);
+    GtkWidget* check = gtk_check_menu_item_new();
+    gtk_container_add(GTK_CONTAINER(check), item_label(check, "列表 - 字幕(&C)\tCtrl+C"));
+    GtkWidget* parent = gtk_menu_item_new();
+    gtk_container_add(GTK_CONTAINER(parent), item_label(parent, "设置"));
+    gtk_menu_item_set_submenu(GTK_MENU_ITEM(parent), gtk_menu_new());
+    gtk_menu_shell_append(GTK_MENU_SHELL(menu), check);
+    gtk_menu_shell_append(GTK_MENU_SHELL(menu), gtk_separator_menu_item_new());
+    gtk_menu_shell_append(GTK_MENU_SHELL(menu), parent);
+    gtk_widget_show_all(menu);
+    GtkRequisition size;
+    gtk_widget_get_preferred_size(menu, &size, nullptr);
+    GtkIconTheme* icons = gtk_icon_theme_get_default();
+    for (const char* name : {"pan-end-symbolic", "object-select-symbolic"})
+        if (GdkPixbuf* icon = gtk_icon_theme_load_icon(icons, name, 16, GtkIconLookupFlags(0), nullptr))
+            g_object_unref(icon);
+    gtk_widget_destroy(menu);
+    g_object_unref(menu);
+    return G_SOURCE_REMOVE;
+}
+
 } // namespace
+
+void platform_menu_prepare(void* window)
+{
+    // Well after the first picture, when the loop is idle.
+    if (window)
+        g_timeout_add_full(G_PRIORITY_LOW, 1000, prepare_menus, nullptr, nullptr);
+}
 
 int platform_menu_popup(void* window, MenuTree* tree, void (*closed)(void* user), void* user)
 {

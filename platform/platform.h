@@ -14,6 +14,9 @@
 // closed(user) runs once when the shown menu goes away. Returns 0 when the
 // menu did not open (or was already open): closed then does not run.
 int platform_menu_popup(void* window, MenuTree* tree, void (*closed)(void* user), void* user);
+// Readies the toolkit's menus (theme, fonts, icons) a while after the
+// window has opened, so that the first menu opens as fast as later ones.
+void platform_menu_prepare(void* window);
 // The tree's marks changed: the desktop menu made from it follows.
 void platform_menu_update_marks(void* menu);
 // Closes the menu the window shows, if any (the cancel-mode message).

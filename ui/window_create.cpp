@@ -78,6 +78,7 @@ int run_main_window(PlayerContext* ctx, const WindowCreation* creation)
     render_set_blit_hook(platform_blit, handle);
     render_set_clipboard_hook(platform_clipboard_set, handle);
     window_procedure(w, MSG_CREATE, reinterpret_cast<uintptr_t>(creation), 0);
+    platform_menu_prepare(handle);
     return platform_window_loop(handle);
 }
 
