@@ -7,20 +7,14 @@
 
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <string>
 
+#include "support/desktop.h"
 #include "support/fixtures.h"
 
 namespace {
 
-std::string read_all(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using desktop_test::read_file;
 
 // The JSON object of the leaf item with this identifier ("" when absent).
 std::string item_json(const std::string& stats, int id)
@@ -50,7 +44,7 @@ TEST(MenuRun, the_menu_lists_the_tracks_and_chapters_and_marks_the_second_sound_
     ASSERT_EQ(run_with_script(dir, "600 menu\n700 track 1021\n1600 menu\n2000 quit\n",
                               clip + " " + fixture_path("h264_aac.mp4")),
               0);
-    std::string stats = read_all(dir + "/menu_stats.json");
+    std::string stats = read_file(dir + "/menu_stats.json");
     ASSERT_NE(stats.find("\"menu\":[{\"id\":0,\"text\":\"列表\""), std::string::npos) << stats;
     EXPECT_NE(item_json(stats, 4023).find("\"text\":\"    1 - " + clip + "\",\"checked\":true"), std::string::npos);
     EXPECT_NE(item_json(stats, 4024).find("\"checked\":false"), std::string::npos);
@@ -89,7 +83,7 @@ TEST(MenuRun, names_with_control_characters_tabs_ampersands_and_broken_bytes_giv
     names += " '" + dir + "/" + std::string(4000, 'x') + "'";
     // Nothing plays (the files do not exist): the menu still opens.
     ASSERT_NE(run_with_script(dir, "300 menu\n900 quit\n", names), -1);
-    std::string stats = read_all(dir + "/menu_stats.json");
+    std::string stats = read_file(dir + "/menu_stats.json");
     EXPECT_NE(item_json(stats, 4023).find("/a&&b.mkv\""), std::string::npos) << stats;
     EXPECT_NE(item_json(stats, 4024).find("/tab here.mkv\""), std::string::npos) << stats;
     EXPECT_NE(item_json(stats, 4025).find("/line break.mkv\""), std::string::npos) << stats;
