@@ -37,14 +37,18 @@ protected:
         start_player(args);
     }
 
-    // The shown pop-up menu windows (GTK names them after the program).
+    // The shown pop-up menu windows (GTK names them after the program; its
+    // small helper windows off screen are not menus).
     std::vector<unsigned long> menu_windows()
     {
         std::vector<unsigned long> found;
         std::istringstream out(on_display("xdotool search --onlyvisible --name '^moravista$' 2>/dev/null"));
         unsigned long id;
-        while (out >> id)
-            found.push_back(id);
+        while (out >> id) {
+            Geometry g = geometry(id);
+            if (g.x >= 0 && g.y >= 0 && g.width > 40 && g.height > 40)
+                found.push_back(id);
+        }
         return found;
     }
 
