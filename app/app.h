@@ -60,6 +60,8 @@ enum InputActionKind {
     INPUT_OPEN, INPUT_NEXT, INPUT_PREV, INPUT_STOP, INPUT_QUIT,
     // The window's own input, through the window procedure.
     INPUT_KEY, INPUT_CLICK, INPUT_MOVE, INPUT_LEAVE, INPUT_WHEEL, INPUT_COMMAND,
+    // The context menu and the file dialog, as a right click and O raise them.
+    INPUT_MENU, INPUT_DIALOG,
 };
 
 enum InputButton { BUTTON_LEFT, BUTTON_RIGHT, BUTTON_MIDDLE, BUTTON_DOUBLE };
@@ -83,6 +85,9 @@ bool input_script_load(InputScript* script, const char* path);
 bool input_script_parse_line(const char* line, InputAction* action);
 // Applies one action on the window thread. Returns true for quit.
 bool input_action_apply(PlayerContext* ctx, const InputAction* action);
+// With a window: the actions run on the window's loop at their times; quit
+// closes the window as its close button does.
+void input_script_schedule(PlayerContext* ctx, InputScript* script, uint32_t start_ms);
 
 // ---- the headless loop ----
 // The window thread's loop without a window: a plain message queue on the

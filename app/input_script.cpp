@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <glib.h>
+
 #include "app/app.h"
 #include "platform/platform.h"
 #include "playlist/playlist.h"
@@ -24,7 +26,8 @@ const ActionName ACTION_NAMES[] = {
     {"volume", INPUT_VOLUME, true, 0, 300},       {"track", INPUT_TRACK, true, 1019, 4022},
     {"open", INPUT_OPEN, true, 0, INT32_MAX},     {"next", INPUT_NEXT, false, 0, 0},
     {"prev", INPUT_PREV, false, 0, 0},            {"stop", INPUT_STOP, false, 0, 0},
-    {"quit", INPUT_QUIT, false, 0, 0},
+    {"quit", INPUT_QUIT, false, 0, 0},            {"menu", INPUT_MENU, false, 0, 0},
+    {"dialog", INPUT_DIALOG, false, 0, 0},
 };
 
 bool read_number(const char** cursor, long long* value)
@@ -315,9 +318,56 @@ bool input_action_apply(PlayerContext* ctx, const InputAction* action)
         break;
     case INPUT_QUIT:
         return true;
+    case INPUT_MENU:
+        show_context_menu(main_window_of(ctx));
+        break;
+    case INPUT_DIALOG:
+        open_files_dialog(main_window_of(ctx), 0, 0);
+        break;
     default:
         window_input(ctx, action);
         break;
     }
     return false;
+}
+
+namespace {
+
+struct ScheduledScript {
+    PlayerContext* ctx;
+    InputScript* script;
+    uint32_t start_ms;
+};
+
+guint delay_to_next(const ScheduledScript* s)
+{
+    int32_t wait = int32_t(s->start_ms + s->script->actions[s->script->next].at_ms - now_ms());
+    return wait > 0 ? guint(wait) : 0;
+}
+
+gboolean run_due_actions(gpointer data)
+{
+    auto* s = static_cast<ScheduledScript*>(data);
+    InputScript* script = s->script;
+    while (script->next < script->actions.size() && delay_to_next(s) == 0) {
+        if (input_action_apply(s->ctx, &script->actions[script->next++])) {
+            window_post(MSG_CLOSE, 0, 0);
+            return G_SOURCE_REMOVE;
+        }
+    }
+    if (script->next < script->actions.size())
+        g_timeout_add(delay_to_next(s), run_due_actions, s);
+    return G_SOURCE_REMOVE;
+}
+
+} // namespace
+
+void input_script_schedule(PlayerContext* ctx, InputScript* script, uint32_t start_ms)
+{
+    if (script->actions.empty())
+        return;
+    // The desktop window's loop runs GLib's default main context.
+    static ScheduledScript scheduled;
+    scheduled = ScheduledScript{ctx, script, start_ms};
+    g_timeout_add(delay_to_next(&scheduled), run_due_actions, &scheduled);
 }

@@ -135,9 +135,15 @@ int main(int argc, char** argv)
         player_init(ctx);
         exit_code = run_headless(ctx, cl, start_ms);
     } else {
+        InputScript script{};
+        if (!cl.input_path.empty() && !input_script_load(&script, cl.input_path.c_str())) {
+            fprintf(stderr, "moravista: cannot read the input script %s\n", cl.input_path.c_str());
+            return 2;
+        }
         // The engine starts first; it reaches the window only once the
         // creation sequence has asked for an item.
         player_init(ctx);
+        input_script_schedule(ctx, &script, start_ms);
         exit_code = run_player_window(ctx, cl.items);
     }
     // The engine threads are never stopped: ending the process ends them.

@@ -170,3 +170,7 @@ struct CopyData {
     const uint8_t* payload;
     size_t size;
 };
+// ---- the context menu ----
+// Raise the context menu at the pointer (the default handling of a right
+// button released on the picture).
+constexpr unsigned MSG_CONTEXT_MENU = 0x007B;

@@ -16,6 +16,7 @@
 struct AVFormatContext;
 struct AVDictionary;
 struct Stats;
+struct MenuSource;
 
 constexpr int32_t OPEN_INDEX_STOP = 0x7FFFFFFF;
 constexpr int MEDIA_PATH_UNITS = 780;   // UTF-16 units including the terminator
@@ -157,4 +158,16 @@ struct PlayerContext {
     // Input and commands: the picture height of the chosen video stream
     // (media thread; the size keys read it), 0 without video.
     std::atomic<int32_t> video_height;
+    // ---- the context menu ----
+    // The open item's streams and chapters as the menu lists them (null
+    // while nothing is open). The media thread replaces it under the lock;
+    // the window thread reads it under the lock while it builds the menu.
+    SpinLock menu_source_lock;
+    MenuSource* menu_source;
+    // Counts the drops of the cached menu (any thread): a menu built while
+    // one came may describe an item that is gone.
+    std::atomic<uint32_t> menu_drops;
+    // Reference frames the video decoder reports for the stream it decodes
+    // (decoder thread; 0 until its first picture).
+    std::atomic<int32_t> video_refs;
 };

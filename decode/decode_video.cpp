@@ -81,6 +81,7 @@ DecodeOutcome decode_video(PlayerContext* ctx, DecoderState* state, StreamSlot* 
     AVFormatContext* format = ctx->format.load(std::memory_order_acquire);
     const AVStream* stream = format->streams[node->packet->stream_index];
     ctx->video_frames_out.fetch_add(1, std::memory_order_relaxed);
+    ctx->video_refs.store(slot->codec->refs, std::memory_order_relaxed);
     stats_picture_decoded(ctx);
     entry->time_ms = stream_to_media_ms(ctx, stream, picture_timestamp(state, entry->frame, stream));
     if (entry->time_ms < ctx->clock_ms.load(std::memory_order_relaxed) &&

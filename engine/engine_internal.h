@@ -36,7 +36,7 @@ int open_stream(PlayerContext* ctx, int32_t choice, int type, AVCodecContext** c
 bool open_slot(PlayerContext* ctx, int kind, int32_t choice, int type);
 // open_slot for the video slot, then the frame rate, display size and aspect text.
 bool open_video(PlayerContext* ctx, int32_t choice);
-// Closes the slot's stream: menu tick, decoder flushed and freed, index -1.
+// Closes the slot's stream: decoder flushed and freed, index -1.
 void close_slot(PlayerContext* ctx, int kind);
 
 // Hardware decoding is not built yet: no stream is eligible.
@@ -91,3 +91,8 @@ void push_node(PlayerContext* ctx, PacketNode* node);
 void handle_track_switch(PlayerContext* ctx);
 // Unloads the subtitle source and closes the subtitle stream.
 void close_subtitle_stream(PlayerContext* ctx);
+
+// ---- what the context menu lists (media thread) ----
+// Describes the open item's streams and chapters for the menu and hands the
+// description over under menu_source_lock; null format withdraws it.
+void menu_source_publish(PlayerContext* ctx, AVFormatContext* format);

@@ -10,7 +10,6 @@ extern "C" {
 
 #include "core/core.h"
 #include "engine/engine_internal.h"
-#include "platform/platform.h"
 #include "queue/queue.h"
 
 constexpr int ATTACHED_PICTURE = AV_DISPOSITION_ATTACHED_PIC; // 0x400
@@ -110,7 +109,6 @@ int open_stream(PlayerContext* ctx, int32_t choice, int type, AVCodecContext** c
         avcodec_free_context(&codec);
         return -1;
     }
-    platform_menu_set_check(ctx->menu.load(std::memory_order_acquire), 1019 + index, 1);
     *codec_out = codec;
     return index;
 }
@@ -118,9 +116,6 @@ int open_stream(PlayerContext* ctx, int32_t choice, int type, AVCodecContext** c
 void close_slot(PlayerContext* ctx, int kind)
 {
     StreamSlot* slot = &ctx->slots[kind];
-    int32_t index = slot->stream_index.load(std::memory_order_relaxed);
-    if (index >= 0)
-        platform_menu_set_check(ctx->menu.load(std::memory_order_acquire), 1019 + index, 0);
     // The slot is drained: the decoder thread no longer touches its decoder.
     slot->stream_index.store(-1, std::memory_order_release);
     if (slot->codec) {
@@ -136,8 +131,10 @@ bool open_slot(PlayerContext* ctx, int kind, int32_t choice, int type)
     int index = open_stream(ctx, choice, type, &codec);
     StreamSlot* slot = &ctx->slots[kind];
     slot->codec = codec;
-    if (kind == SLOT_VIDEO)
+    if (kind == SLOT_VIDEO) {
         ctx->video_frames_out.store(0, std::memory_order_relaxed);
+        ctx->video_refs.store(0, std::memory_order_relaxed);
+    }
     // The decoder thread reads codec only after it sees the index (acquire).
     slot->stream_index.store(index, std::memory_order_release);
     return index >= 0;

@@ -6,11 +6,41 @@
 
 #include "core/core.h"
 
-// Menus are opaque handles above this layer.
-void platform_menu_set_check(void* menu, int command_id, int checked);
-// Ends the menu tracking of the window (the cancel-mode message).
+// ---- menus and the open dialogs (window thread) ----
+// Shows the menu tree at the pointer, owned by the window. The desktop menu
+// is made from the tree at its first showing (kept in tree->native, whose
+// type is this layer's own) and takes the tree's marks at every showing. A
+// chosen item is posted to the window as MSG_COMMAND with its identifier.
+// closed(user) runs once when the shown menu goes away. Returns 0 when the
+// menu did not open (or was already open): closed then does not run.
+int platform_menu_popup(void* window, MenuTree* tree, void (*closed)(void* user), void* user);
+// Readies the toolkit's menus (theme, fonts, icons) a while after the
+// window has opened, so that the first menu opens as fast as later ones.
+void platform_menu_prepare(void* window);
+// The tree's marks changed: the desktop menu made from it follows.
+void platform_menu_update_marks(void* menu);
+// Closes the menu the window shows, if any (the cancel-mode message).
 void platform_menu_cancel_tracking(void* window);
+// Destroys a desktop menu made by platform_menu_popup (tree->native),
+// closing it first when it is shown.
 void platform_menu_destroy(void* menu);
+// From now on every pop-up menu of the process gets the cool menu's band
+// when it opens while wanted() is non-zero. Once per process; later calls
+// do nothing.
+void platform_menu_band_install(int (*wanted)(void));
+
+struct PlatformFileFilter {
+    const char* name;
+    const char* patterns; // shell patterns joined by ";"; "*.*" is every file
+};
+// The desktop's open dialog over the window, titled title: files (several
+// may be chosen; the filters, matched by matches(name, patterns)) or, with
+// folder non-zero, one folder. Each chosen path, in the file system's own
+// bytes, goes to chosen(user, path) in the dialog's order. Returns how many
+// were chosen; 0 when the dialog was cancelled.
+int platform_choose_files(void* window, const char* title, int folder, const PlatformFileFilter* filters,
+                          int filter_count, int (*matches)(const char* name, const char* patterns),
+                          void (*chosen)(void* user, const char* path), void* user);
 
 // ---- the desktop window ----
 // The program's window entry is run_player_window in ui/ui.h; it uses the

@@ -425,6 +425,8 @@ bool stats_write_json(PlayerContext* ctx, const char* path, const char* exit_rea
             s->drag_max_gap_ms.load());
     fputs(",", f);
     stats_write_notices_and_state(f, ctx, s);
+    fputs(",\"menu\":", f);
+    fputs(s->menu_json.empty() ? "null" : s->menu_json.c_str(), f);
     fputs(",\"exit_reason\":", f);
     write_json_string(f, exit_reason ? exit_reason : "");
     fputs("}\n", f);

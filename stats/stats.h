@@ -91,6 +91,9 @@ struct Stats {
     std::atomic<int64_t> drag_total_ms;
     std::atomic<int64_t> drag_pictures;
     std::atomic<int32_t> drag_max_gap_ms;
+    // The context menu as last shown, as JSON; empty while none was shown.
+    // Written under lock.
+    std::string menu_json;
 };
 
 // Switches statistics on for this run; call before the engine starts.
@@ -174,3 +177,7 @@ StatsOffsets stats_offsets(PlayerContext* ctx);
 // Writes one JSON object; returns false when the file cannot be written or
 // statistics are off.
 bool stats_write_json(PlayerContext* ctx, const char* path, const char* exit_reason);
+
+// ---- the context menu (window thread) ----
+// The menu as it is shown now; the statistics keep the last one shown.
+void stats_menu_shown(PlayerContext* ctx, const MenuTree* tree);

@@ -82,7 +82,13 @@ int run_main_window(PlayerContext* ctx, const WindowCreation* creation)
     window_procedure(w, MSG_CREATE, reinterpret_cast<uintptr_t>(creation), 0);
     // Other programs may hand over files once the window exists.
     platform_copy_data_listen(handle);
+    platform_menu_prepare(handle);
     return platform_window_loop(handle);
+}
+
+static void settings_install_cool_menu(PlayerContext* ctx)
+{
+    install_cool_menu(main_window_of(ctx));
 }
 
 static void settings_work_area(PlayerContext* ctx, SettingsRect* area)
@@ -111,6 +117,7 @@ int run_player_window(PlayerContext* ctx, const std::vector<std::string>& items)
     hooks.get_work_area = settings_work_area;
     hooks.place_window = settings_place_window;
     hooks.get_window_rect = settings_window_rect;
+    hooks.install_cool_menu = settings_install_cool_menu;
     settings_set_hooks(&hooks);
     CommandLinePlaylist playlist = command_line_playlist_of(ctx);
     WindowCreation creation{&items, &playlist, settings_load};

@@ -2,6 +2,7 @@
 #include "platform/platform.h"
 #include "playlist/playlist.h"
 #include "ui/input_internal.h"
+#include "ui/menu_internal.h"
 #include "ui/ui_internal.h"
 
 static intptr_t on_size(MainWindow* w, PlayerContext* ctx, uintptr_t kind)
@@ -104,9 +105,9 @@ intptr_t window_procedure(MainWindow* window, unsigned msg, uintptr_t a, intptr_
     case MSG_PLAYLIST:
         return on_playlist(window, ctx, a, b);
     case MSG_CANCEL_MODE:
-        if (a)
-            platform_menu_cancel_tracking(ctx->window);
-        platform_menu_destroy(reinterpret_cast<void*>(b));
+        return menu_cancel_mode(window, a, b);
+    case MSG_CONTEXT_MENU:
+        show_context_menu(window);
         return 0;
     // ---- window geometry and file intake ----
     case MSG_HIT_TEST:

@@ -22,7 +22,8 @@ TEST(InputScript, reads_each_action_with_its_time_and_argument)
         {"5 volume 300", 5, INPUT_VOLUME, 300}, {"7 track 1020", 7, INPUT_TRACK, 1020},
         {"8 open 3", 8, INPUT_OPEN, 3},         {" 9\tnext", 9, INPUT_NEXT, 0},
         {"11 prev", 11, INPUT_PREV, 0},         {"12 stop", 12, INPUT_STOP, 0},
-        {"4000 quit", 4000, INPUT_QUIT, 0},
+        {"4000 quit", 4000, INPUT_QUIT, 0},     {"20 menu", 20, INPUT_MENU, 0},
+        {"21 dialog", 21, INPUT_DIALOG, 0},
     };
     for (const Case& c : cases) {
         InputAction action{};
@@ -76,7 +77,7 @@ TEST(InputScript, refuses_garbage_and_arguments_out_of_range)
                              "100 track 12", "100 pause now", "-5 pause", "99999999999 pause", "100 seek 1e3",
                              "100 open x", "1 key", "1 key Nothing", "1 key ctrl+", "1 key space extra",
                              "1 click 1 2", "1 click 1 99999 left", "1 click 1 2 side", "1 move 1", "1 wheel 0", "1 wheel x",
-                             "1 command -1", "1 leave now"}) {
+                             "1 command -1", "1 leave now", "100 menu 2"}) {
         InputAction action{};
         EXPECT_FALSE(input_script_parse_line(line, &action)) << '"' << line << '"';
     }
