@@ -153,4 +153,13 @@ struct PlayerContext {
     std::atomic<int32_t> presentation_hold;
     // Non-zero while the presentation thread draws; the hold waits for 0.
     std::atomic<int32_t> presentation_drawing;
+
+    // ---- the clock overlay ----
+    // Where the last update put the time: client_width minus the left edge of
+    // its box, and the box's top (presentation thread; the window reads them).
+    std::atomic<int32_t> clock_right;
+    std::atomic<int32_t> clock_top;
+    // Set by the media thread once the OSD renderer has its fonts; the clock
+    // renders nothing before.
+    std::atomic<int32_t> osd_fonts_ready;
 };

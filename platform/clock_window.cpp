@@ -1,0 +1,142 @@
+// The clock overlay's window: override-redirect (no window manager places or
+// decorates it), 32-bit ARGB where the server offers such a visual, and with
+// an empty input shape, so every click goes through to the player below. It
+// lives on the presentation thread's own display connection, so the update
+// once a second never waits for the window thread.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/shape.h>
+
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/window_internal.h"
+
+struct ClockWindow {
+    Display* display; // the blit's
+    Window window;
+    Visual* visual;
+    int depth;
+    GC gc;
+    int x, y, width, height;
+    int mapped;
+    int shape; // the server has the shape extension
+};
+
+namespace {
+
+ClockWindow* create_clock_window(PlatformWindow* w, int x, int y, int width, int height)
+{
+    Display* d = platform_blit_display(w);
+    if (!d)
+        return nullptr;
+    int screen = DefaultScreen(d);
+    Window root = RootWindow(d, screen);
+    auto* c = new ClockWindow{};
+    c->display = d;
+    c->visual = DefaultVisual(d, screen);
+    c->depth = DefaultDepth(d, screen);
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    attributes.background_pixel = 0;
+    attributes.border_pixel = 0;
+    attributes.backing_store = WhenMapped;
+    unsigned long mask = CWOverrideRedirect | CWBackPixel | CWBorderPixel | CWBackingStore;
+    XVisualInfo argb;
+    if (XMatchVisualInfo(d, screen, 32, TrueColor, &argb) && argb.red_mask == 0xFF0000 &&
+        argb.green_mask == 0xFF00 && argb.blue_mask == 0xFF) {
+        c->visual = argb.visual;
+        c->depth = 32;
+        attributes.colormap = XCreateColormap(d, root, argb.visual, AllocNone);
+        mask |= CWColormap;
+    }
+    c->window = XCreateWindow(d, root, x, y, unsigned(width), unsigned(height), 0, c->depth, InputOutput, c->visual,
+                              mask, &attributes);
+    int event_base, error_base;
+    c->shape = XShapeQueryExtension(d, &event_base, &error_base);
+    if (c->shape)
+        XShapeCombineRectangles(d, c->window, ShapeInput, 0, 0, nullptr, 0, ShapeSet, Unsorted);
+    XClassHint class_hint{const_cast<char*>("moravista-clock"), const_cast<char*>("Moravista")};
+    XSetClassHint(d, c->window, &class_hint);
+    if (Window owner = w->toplevel_xid.load(std::memory_order_acquire))
+        XSetTransientForHint(d, c->window, owner);
+    c->gc = XCreateGC(d, c->window, 0, nullptr);
+    c->x = x;
+    c->y = y;
+    c->width = width;
+    c->height = height;
+    return c;
+}
+
+// Only the pixels the time covers belong to the window: without a
+// compositing manager the clear ones would show black, and with one they are
+// invisible all the same.
+void shape_to_ink(ClockWindow* c, const uint8_t* bgra, int64_t pitch, int width, int height)
+{
+    if (!c->shape)
+        return;
+    std::vector<XRectangle> runs;
+    for (int y = 0; y < height; y++) {
+        const uint8_t* row = bgra + int64_t(y) * pitch;
+        for (int x = 0; x < width;) {
+            if (row[x * 4 + 3] == 0) {
+                x++;
+                continue;
+            }
+            int start = x;
+            while (x < width && row[x * 4 + 3] != 0)
+                x++;
+            runs.push_back(XRectangle{short(start), short(y), (unsigned short)(x - start), 1});
+        }
+    }
+    XShapeCombineRectangles(c->display, c->window, ShapeBounding, 0, 0, runs.data(), int(runs.size()), ShapeSet,
+                            YXBanded);
+}
+
+} // namespace
+
+void platform_clock_show(void* window, const uint8_t* bgra, int64_t pitch, int32_t x, int32_t y, int32_t width,
+                         int32_t height, int raise)
+{
+    auto* w = static_cast<PlatformWindow*>(window);
+    if (!w || !bgra || width < 1 || height < 1 || pitch < int64_t(width) * 4)
+        return;
+    if (!w->clock && !(w->clock = create_clock_window(w, x, y, width, height)))
+        return;
+    ClockWindow* c = w->clock;
+    if (x != c->x || y != c->y || width != c->width || height != c->height) {
+        XMoveResizeWindow(c->display, c->window, x, y, unsigned(width), unsigned(height));
+        c->x = x;
+        c->y = y;
+        c->width = width;
+        c->height = height;
+    }
+    shape_to_ink(c, bgra, pitch, width, height);
+    if (!c->mapped) {
+        XMapWindow(c->display, c->window);
+        c->mapped = 1;
+    }
+    if (raise)
+        XRaiseWindow(c->display, c->window);
+    XImage* image = XCreateImage(c->display, c->visual, unsigned(c->depth), ZPixmap, 0,
+                                 reinterpret_cast<char*>(const_cast<uint8_t*>(bgra)), unsigned(width),
+                                 unsigned(height), 32, int(pitch));
+    if (!image)
+        return;
+    image->byte_order = LSBFirst; // B, G, R, A in memory
+    XPutImage(c->display, c->window, c->gc, image, 0, 0, 0, 0, unsigned(width), unsigned(height));
+    image->data = nullptr; // the pixels are not ours to free
+    XDestroyImage(image);
+    XFlush(c->display);
+}
+
+void platform_clock_hide(void* window)
+{
+    auto* w = static_cast<PlatformWindow*>(window);
+    if (!w || !w->clock || !w->clock->mapped)
+        return;
+    XUnmapWindow(w->clock->display, w->clock->window);
+    XFlush(w->clock->display);
+    w->clock->mapped = 0;
+}
