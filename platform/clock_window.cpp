@@ -22,6 +22,8 @@ struct ClockWindow {
     int x, y, width, height;
     int mapped;
     int shape; // the server has the shape extension
+    int shaped_width, shaped_height;
+    OsdRect hole;
 };
 
 namespace {
@@ -69,35 +71,40 @@ ClockWindow* create_clock_window(PlatformWindow* w, int x, int y, int width, int
     return c;
 }
 
-// Only the pixels the time covers belong to the window: without a
-// compositing manager the clear ones would show black, and with one they are
-// invisible all the same.
-void shape_to_ink(ClockWindow* c, const uint8_t* bgra, int64_t pitch, int width, int height)
+// The window is the time's box but for the caption buttons' corner when that
+// lets them through. The shape changes only with the box or the corner:
+// each change makes the server expose what lies below, which the main window
+// then draws again.
+void shape_window(ClockWindow* c, int width, int height, const OsdRect* clear)
 {
-    if (!c->shape)
+    OsdRect hole = clear ? *clear : OsdRect{0, 0, 0, 0};
+    if (!c->shape || (width == c->shaped_width && height == c->shaped_height && hole.left == c->hole.left &&
+                      hole.top == c->hole.top && hole.right == c->hole.right && hole.bottom == c->hole.bottom))
         return;
-    std::vector<XRectangle> runs;
-    for (int y = 0; y < height; y++) {
-        const uint8_t* row = bgra + int64_t(y) * pitch;
-        for (int x = 0; x < width;) {
-            if (row[x * 4 + 3] == 0) {
-                x++;
-                continue;
-            }
-            int start = x;
-            while (x < width && row[x * 4 + 3] != 0)
-                x++;
-            runs.push_back(XRectangle{short(start), short(y), (unsigned short)(x - start), 1});
-        }
+    c->shaped_width = width;
+    c->shaped_height = height;
+    c->hole = hole;
+    std::vector<XRectangle> parts;
+    auto add = [&](int x, int y, int w, int h) {
+        if (w > 0 && h > 0)
+            parts.push_back(XRectangle{short(x), short(y), (unsigned short)w, (unsigned short)h});
+    };
+    if (hole.right <= hole.left || hole.bottom <= hole.top) {
+        add(0, 0, width, height);
+    } else {
+        add(0, 0, width, hole.top);
+        add(0, hole.top, hole.left, hole.bottom - hole.top);
+        add(hole.right, hole.top, width - hole.right, hole.bottom - hole.top);
+        add(0, hole.bottom, width, height - hole.bottom);
     }
-    XShapeCombineRectangles(c->display, c->window, ShapeBounding, 0, 0, runs.data(), int(runs.size()), ShapeSet,
+    XShapeCombineRectangles(c->display, c->window, ShapeBounding, 0, 0, parts.data(), int(parts.size()), ShapeSet,
                             YXBanded);
 }
 
 } // namespace
 
 void platform_clock_show(void* window, const uint8_t* bgra, int64_t pitch, int32_t x, int32_t y, int32_t width,
-                         int32_t height, int raise)
+                         int32_t height, const OsdRect* clear, int raise)
 {
     auto* w = static_cast<PlatformWindow*>(window);
     if (!w || !bgra || width < 1 || height < 1 || pitch < int64_t(width) * 4)
@@ -112,7 +119,7 @@ void platform_clock_show(void* window, const uint8_t* bgra, int64_t pitch, int32
         c->width = width;
         c->height = height;
     }
-    shape_to_ink(c, bgra, pitch, width, height);
+    shape_window(c, width, height, clear);
     if (!c->mapped) {
         XMapWindow(c->display, c->window);
         c->mapped = 1;

@@ -83,18 +83,22 @@ void blend_into_box(const ASS_Image* list, const Box& box, uint8_t* pixels, int6
 }
 
 // While the top bar with its caption buttons shows in the main window, the
-// overlay lets them through.
-void clear_caption_area(PlayerContext* ctx, const Box& box, int32_t client_width, uint8_t* pixels, int64_t pitch)
+// overlay lets them through. Returns the cleared part in the box (empty when
+// none).
+OsdRect clear_caption_area(PlayerContext* ctx, const Box& box, int32_t client_width, uint8_t* pixels, int64_t pitch)
 {
     if (ctx->hover_region.load(std::memory_order_relaxed) < 4 ||
         main_window_of(ctx)->cursor_hidden.load(std::memory_order_relaxed) != 0)
-        return;
+        return OsdRect{0, 0, 0, 0};
     int32_t left = client_width - CAPTION_AREA_WIDTH > box.left ? client_width - CAPTION_AREA_WIDTH : box.left;
     int32_t right = client_width < box.right ? client_width : box.right;
     int32_t top = CAPTION_AREA_TOP > box.top ? CAPTION_AREA_TOP : box.top;
     int32_t bottom = CAPTION_AREA_BOTTOM < box.bottom ? CAPTION_AREA_BOTTOM : box.bottom;
-    for (int32_t y = top; y < bottom && left < right; y++)
+    if (left >= right || top >= bottom)
+        return OsdRect{0, 0, 0, 0};
+    for (int32_t y = top; y < bottom; y++)
         memset(pixels + int64_t(y - box.top) * pitch + int64_t(left - box.left) * 4, 0, size_t(right - left) * 4);
+    return OsdRect{left - box.left, top - box.top, right - box.left, bottom - box.top};
 }
 
 void set_frame_size(PlayerContext* ctx, int32_t width, int32_t height)
@@ -147,11 +151,17 @@ void update_clock_overlay(PlayerContext* ctx)
     ctx->clock_ticks.store(clock_ticks_aligned(ctx->clock_ticks.load(std::memory_order_relaxed), ms),
                            std::memory_order_relaxed);
     format_clock_text(ctx->osd_event_text, 32, local.tm_hour, local.tm_min, local.tm_sec);
+    draw_clock_overlay(ctx);
+}
 
+void draw_clock_overlay(PlayerContext* ctx)
+{
+    FrameDisplay* d = &ctx->display;
+    int32_t client_width = d->clock_frame_width;
     ASS_Image* list = ass_render_frame(ctx->osd_renderer, ctx->osd_track, 0, nullptr);
     if (!list)
         return;
-    Box box = bounding_box(list, client_width, client_height);
+    Box box = bounding_box(list, client_width, d->clock_frame_height);
     if (box.right <= box.left || box.bottom <= box.top)
         return;
     int64_t pitch = 0;
@@ -159,7 +169,7 @@ void update_clock_overlay(PlayerContext* ctx)
     if (!pixels)
         return;
     blend_into_box(list, box, pixels, pitch);
-    clear_caption_area(ctx, box, client_width, pixels, pitch);
+    OsdRect clear = clear_caption_area(ctx, box, client_width, pixels, pitch);
     ctx->clock_right.store(client_width - box.left, std::memory_order_relaxed);
     ctx->clock_top.store(box.top, std::memory_order_relaxed);
 
@@ -171,7 +181,7 @@ void update_clock_overlay(PlayerContext* ctx)
     int raise = ctx->menu_depth.load(std::memory_order_relaxed) == 0;
     if (ClockShowHook show = show_hook.load(std::memory_order_acquire))
         show(hook_user.load(std::memory_order_relaxed), pixels, pitch, x, y, box.right - box.left,
-             box.bottom - box.top, raise);
+             box.bottom - box.top, clear.right > clear.left ? &clear : nullptr, raise);
     d->clock_on_screen = 1;
 }
 

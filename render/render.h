@@ -64,9 +64,10 @@ bool write_png(const char* path, const uint8_t* bgrx, int64_t pitch, int32_t wid
 
 // Shows width x height premultiplied BGRA pixels (rows pitch bytes apart) in
 // the click-through window above the main window, its top-left corner at the
-// screen position x, y; raise puts that window on top again.
+// screen position x, y; clear (in the image, null for none) is the part left
+// fully transparent for the caption buttons; raise puts the window on top.
 using ClockShowHook = void (*)(void* user, const uint8_t* bgra, int64_t pitch, int32_t x, int32_t y, int32_t width,
-                               int32_t height, int raise);
+                               int32_t height, const OsdRect* clear, int raise);
 using ClockHideHook = void (*)(void* user);
 void render_set_clock_hooks(ClockShowHook show, ClockHideHook hide, void* user);
 // Once a second while clock_shown is set: renders the wall-clock time in

@@ -15,14 +15,15 @@ struct Shown {
     std::vector<uint8_t> pixels; // width x height, tightly packed
     int32_t x, y, width, height;
     int raise;
+    OsdRect clear; // empty when none
 };
 std::vector<Shown>* shown;
 int hides;
 
 void record_show(void*, const uint8_t* bgra, int64_t pitch, int32_t x, int32_t y, int32_t width, int32_t height,
-                 int raise)
+                 const OsdRect* clear, int raise)
 {
-    Shown s{{}, x, y, width, height, raise};
+    Shown s{{}, x, y, width, height, raise, clear ? *clear : OsdRect{0, 0, 0, 0}};
     for (int32_t row = 0; row < height; row++)
         s.pixels.insert(s.pixels.end(), bgra + row * pitch, bgra + row * pitch + width * 4);
     shown->push_back(s);
@@ -144,6 +145,13 @@ TEST_F(ClockFixture, the_caption_buttons_show_through_while_the_top_bar_is_shown
         for (int32_t x = 1280 - 75; x < 1280 - 2; x++)
             ink_in_area |= column_has_ink(s, x, 1, 26);
         EXPECT_EQ(ink_in_area, !c.cleared) << c.name;
+        // The cleared corner is left out of the window, up to its right edge.
+        EXPECT_EQ(s.clear.right > s.clear.left, c.cleared) << c.name;
+        if (c.cleared) {
+            EXPECT_EQ(s.clear.left, 1280 - 75 - (1280 - ctx->clock_right.load())) << c.name;
+            EXPECT_EQ(s.clear.right, s.width) << c.name;
+            EXPECT_EQ(s.clear.bottom, 26 - ctx->clock_top.load()) << c.name;
+        }
         bool ink_left_of_area = false;
         for (int32_t x = 1280 - ctx->clock_right.load(); x < 1280 - 75; x++)
             ink_left_of_area |= column_has_ink(s, x, 0, 720);

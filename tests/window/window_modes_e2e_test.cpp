@@ -53,7 +53,10 @@ std::string utf16le_file(const char* lines)
 
 class ModesDesktop : public DesktopTest {
 protected:
-    void write_settings(const char* lines) { std::ofstream(dir + "/moravista.ini", std::ios::binary) << utf16le_file(lines); }
+    void write_settings(const char* lines)
+    {
+        std::ofstream(dir + "/moravista.ini", std::ios::binary) << utf16le_file(lines);
+    }
 
     std::string id_of(unsigned long window) { return std::to_string(window); }
     std::string states(unsigned long window) { return on_display("xprop -id " + id_of(window) + " _NET_WM_STATE"); }
@@ -94,7 +97,8 @@ protected:
             Window dock = XCreateSimpleWindow(d, root, 0, 1024 - height, 1280, unsigned(height), 0, 0, 0x303030);
             Atom type = XInternAtom(d, "_NET_WM_WINDOW_TYPE", False);
             Atom dock_type = XInternAtom(d, "_NET_WM_WINDOW_TYPE_DOCK", False);
-            XChangeProperty(d, dock, type, XA_ATOM, 32, PropModeReplace, reinterpret_cast<unsigned char*>(&dock_type), 1);
+            XChangeProperty(d, dock, type, XA_ATOM, 32, PropModeReplace, reinterpret_cast<unsigned char*>(&dock_type),
+                            1);
             long strut[12] = {0, 0, 0, height, 0, 0, 0, 0, 0, 0, 0, 1279};
             XChangeProperty(d, dock, XInternAtom(d, "_NET_WM_STRUT_PARTIAL", False), XA_CARDINAL, 32, PropModeReplace,
                             reinterpret_cast<unsigned char*>(strut), 12);
@@ -146,6 +150,17 @@ protected:
         return n;
     }
     // Two copies of the 3 s clip under their own names, and the 10 s one.
+    // The player with always on top from its settings, playing args; its
+    // window once it is kept off the task bar, or 0.
+    unsigned long start_on_top(const std::vector<std::string>& args)
+    {
+        write_settings("[Moravista]\r\n总在最前=1\r\n");
+        start_player(args);
+        unsigned long window = find_window();
+        if (window && !wait_until([&] { return states(window).find("SKIP_TASKBAR") != std::string::npos; }, 5s))
+            return 0;
+        return window;
+    }
     // The arguments of a list of a 3 s clip and the 10 s one.
     std::vector<std::string> short_then_long()
     {
@@ -155,7 +170,7 @@ protected:
     }
 };
 
-TEST_F(ModesDesktop, the_desktops_full_screen_and_maximise_requests_take_the_players_geometry_and_give_back_the_exact_rectangle)
+TEST_F(ModesDesktop, full_screen_and_maximise_requests_take_the_players_geometry_and_give_back_the_exact_rectangle)
 {
     start_window_manager();
     pid_t dock = start_dock(40);
@@ -195,7 +210,7 @@ TEST_F(ModesDesktop, the_desktops_full_screen_and_maximise_requests_take_the_pla
         EXPECT_NE(text.find(line), std::string::npos) << line << text;
 }
 
-TEST_F(ModesDesktop, always_on_top_from_the_settings_keeps_the_window_above_and_off_the_task_bar_except_in_the_work_area)
+TEST_F(ModesDesktop, always_on_top_from_the_settings_keeps_the_window_above_and_off_the_task_bar_but_in_the_work_area)
 {
     start_window_manager();
     write_settings("[Moravista]\r\n总在最前=1\r\n");
@@ -252,11 +267,8 @@ TEST_F(ModesDesktop, hidden_in_the_tray_the_icon_registers_notices_become_balloo
     BusServices services;
     ASSERT_TRUE(services.start(bus_address, true, true));
     start_window_manager();
-    write_settings("[Moravista]\r\n总在最前=1\r\n");
-    start_player(short_then_long());
-    unsigned long window = find_window();
+    unsigned long window = start_on_top(short_then_long());
     ASSERT_NE(window, 0u) << stderr_text();
-    ASSERT_TRUE(wait_until([&] { return states(window).find("SKIP_TASKBAR") != std::string::npos; }, 5s));
     std::string item = "org.kde.StatusNotifierItem-" + std::to_string(player) + "-1";
 
     // Minimised while always on top: to the tray.
@@ -307,11 +319,8 @@ TEST_F(ModesDesktop, an_xembed_tray_takes_the_icon_when_no_watcher_is_there_and_
     start_window_manager();
     spawn({"trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "100", "--height", "32"});
     ASSERT_TRUE(wait_until([&] { return !on_display("xdotool search --class trayer 2>/dev/null").empty(); }, 5s));
-    write_settings("[Moravista]\r\n总在最前=1\r\n");
-    start_player({"--audio=null", fixture_path("av_sync.mp4")});
-    unsigned long window = find_window();
+    unsigned long window = start_on_top({"--audio=null", fixture_path("av_sync.mp4")});
     ASSERT_NE(window, 0u) << stderr_text();
-    ASSERT_TRUE(wait_until([&] { return states(window).find("SKIP_TASKBAR") != std::string::npos; }, 5s));
     on_display("xdotool windowminimize " + id_of(window));
     ASSERT_TRUE(wait_until([&] { return !viewable(window); }, 5s));
     // The icon: the program's other viewable window, inside the tray.
@@ -336,11 +345,8 @@ TEST_F(ModesDesktop, without_any_tray_or_notification_server_hiding_still_hides_
 {
     start_session_bus();
     start_window_manager();
-    write_settings("[Moravista]\r\n总在最前=1\r\n");
-    start_player(short_then_long());
-    unsigned long window = find_window();
+    unsigned long window = start_on_top(short_then_long());
     ASSERT_NE(window, 0u) << stderr_text();
-    ASSERT_TRUE(wait_until([&] { return states(window).find("SKIP_TASKBAR") != std::string::npos; }, 5s));
     on_display("xdotool windowminimize " + id_of(window));
     EXPECT_TRUE(wait_until([&] { return !viewable(window); }, 5s));
     // The next item opens with its notice while hidden; the window thread
