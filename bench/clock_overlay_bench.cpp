@@ -14,7 +14,7 @@
 namespace {
 
 int shown;
-void count_show(void*, const uint8_t*, int64_t, int32_t, int32_t, int32_t, int32_t, const OsdRect*, int)
+void count_show(void*, const uint8_t*, int64_t, int32_t, int32_t, int32_t, int32_t, const OsdRect*)
 {
     shown++;
 }

@@ -68,4 +68,5 @@ struct FrameDisplay {
     int32_t clock_on_screen;
     int32_t clock_frame_width; // the frame size the OSD renderer was given last
     int32_t clock_frame_height;
+    OsdRect clock_box; // the box shown, grown to hold every time since; empty when hidden
 };

@@ -28,6 +28,20 @@ struct ClockWindow {
 
 namespace {
 
+// The presentation thread's connection must never end the program: a window
+// that goes away between two of its requests (the window manager's frame,
+// replaced when the window is shown again) is not worth more than a skipped
+// restacking.
+XErrorHandler previous_handler;
+Display* quiet_display;
+
+int quiet_errors(Display* d, XErrorEvent* e)
+{
+    if (d == quiet_display)
+        return 0;
+    return previous_handler ? previous_handler(d, e) : 0;
+}
+
 ClockWindow* create_clock_window(PlatformWindow* w, int x, int y, int width, int height)
 {
     Display* d = platform_blit_display(w);
@@ -35,6 +49,8 @@ ClockWindow* create_clock_window(PlatformWindow* w, int x, int y, int width, int
         return nullptr;
     int screen = DefaultScreen(d);
     Window root = RootWindow(d, screen);
+    quiet_display = d;
+    previous_handler = XSetErrorHandler(quiet_errors);
     auto* c = new ClockWindow{};
     c->display = d;
     c->visual = DefaultVisual(d, screen);
@@ -101,10 +117,41 @@ void shape_window(ClockWindow* c, int width, int height, const OsdRect* clear)
                             YXBanded);
 }
 
+// The main window's top-level ancestor (the window manager's frame, or the
+// window itself), the sibling the overlay is stacked on.
+Window frame_of(Display* d, Window client)
+{
+    Window w = client;
+    for (int depth = 0; depth < 8 && w; depth++) {
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned count = 0;
+        if (!XQueryTree(d, w, &root, &parent, &children, &count))
+            return 0;
+        if (children)
+            XFree(children);
+        if (parent == root)
+            return w;
+        w = parent;
+    }
+    return 0;
+}
+
+void stack_above_owner(PlatformWindow* w, ClockWindow* c)
+{
+    Window owner = w->toplevel_xid.load(std::memory_order_acquire);
+    Window frame = owner ? frame_of(c->display, owner) : 0;
+    if (!frame)
+        return;
+    XWindowChanges changes{};
+    changes.sibling = frame;
+    changes.stack_mode = Above;
+    XConfigureWindow(c->display, c->window, CWSibling | CWStackMode, &changes);
+}
+
 } // namespace
 
 void platform_clock_show(void* window, const uint8_t* bgra, int64_t pitch, int32_t x, int32_t y, int32_t width,
-                         int32_t height, const OsdRect* clear, int raise)
+                         int32_t height, const OsdRect* clear)
 {
     auto* w = static_cast<PlatformWindow*>(window);
     if (!w || !bgra || width < 1 || height < 1 || pitch < int64_t(width) * 4)
@@ -124,8 +171,9 @@ void platform_clock_show(void* window, const uint8_t* bgra, int64_t pitch, int32
         XMapWindow(c->display, c->window);
         c->mapped = 1;
     }
-    if (raise)
-        XRaiseWindow(c->display, c->window);
+    // Again every second: the window manager may have raised the main window
+    // over the overlay, or another window over both.
+    stack_above_owner(w, c);
     XImage* image = XCreateImage(c->display, c->visual, unsigned(c->depth), ZPixmap, 0,
                                  reinterpret_cast<char*>(const_cast<uint8_t*>(bgra)), unsigned(width),
                                  unsigned(height), 32, int(pitch));

@@ -89,11 +89,13 @@ void platform_balloon_close_wait(void* window, int wait_ms);
 // Presentation thread: the clock overlay, a borderless, click-through,
 // per-pixel-alpha window above the main window, on the blit's own display
 // connection. Shows width x height premultiplied BGRA pixels with the
-// top-left corner at the screen position x, y; clear (in the image, or null)
-// is left out of the window altogether, so that what lies below shows even
-// without a compositing manager; raise puts the window on top again.
+// top-left corner at the screen position x, y, stacked right above the main
+// window (so that other programs' windows in front of the player stay in
+// front of the time); clear (in the image, or null) is left out of the
+// window altogether, so that what lies below shows even without a
+// compositing manager.
 void platform_clock_show(void* window, const uint8_t* bgra, int64_t pitch, int32_t x, int32_t y, int32_t width,
-                         int32_t height, const OsdRect* clear, int raise);
+                         int32_t height, const OsdRect* clear);
 void platform_clock_hide(void* window);
 
 // ---- the sound device ----

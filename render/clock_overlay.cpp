@@ -109,6 +109,23 @@ void set_frame_size(PlayerContext* ctx, int32_t width, int32_t height)
     ass_set_frame_size(ctx->osd_renderer, width, height);
     d->clock_frame_width = width;
     d->clock_frame_height = height;
+    d->clock_box = OsdRect{0, 0, 0, 0};
+}
+
+// The box only grows while the clock shows: the digits' ink differs from
+// second to second, and a window that changed its size every second would
+// make the server expose, and the main window draw again, what lies below.
+Box steady_box(FrameDisplay* d, Box ink)
+{
+    OsdRect& kept = d->clock_box;
+    if (kept.right > kept.left) {
+        ink.left = kept.left < ink.left ? kept.left : ink.left;
+        ink.top = kept.top < ink.top ? kept.top : ink.top;
+        ink.right = kept.right > ink.right ? kept.right : ink.right;
+        ink.bottom = kept.bottom > ink.bottom ? kept.bottom : ink.bottom;
+    }
+    kept = OsdRect{ink.left, ink.top, ink.right, ink.bottom};
+    return ink;
 }
 
 } // namespace
@@ -164,6 +181,7 @@ void draw_clock_overlay(PlayerContext* ctx)
     Box box = bounding_box(list, client_width, d->clock_frame_height);
     if (box.right <= box.left || box.bottom <= box.top)
         return;
+    box = steady_box(d, box);
     int64_t pitch = 0;
     uint8_t* pixels = clear_scratch(d, box.right - box.left, box.bottom - box.top, &pitch);
     if (!pixels)
@@ -176,12 +194,9 @@ void draw_clock_overlay(PlayerContext* ctx)
     MainWindow* w = main_window_of(ctx);
     int32_t x = w->window_screen_x.load(std::memory_order_relaxed) + box.left;
     int32_t y = w->window_screen_y.load(std::memory_order_relaxed) + box.top;
-    // Raised again every second, so that the main window coming to the front
-    // does not bury it; not while a menu is open, which it would cover.
-    int raise = ctx->menu_depth.load(std::memory_order_relaxed) == 0;
     if (ClockShowHook show = show_hook.load(std::memory_order_acquire))
         show(hook_user.load(std::memory_order_relaxed), pixels, pitch, x, y, box.right - box.left,
-             box.bottom - box.top, clear.right > clear.left ? &clear : nullptr, raise);
+             box.bottom - box.top, clear.right > clear.left ? &clear : nullptr);
     d->clock_on_screen = 1;
 }
 
@@ -191,6 +206,7 @@ void settle_clock_overlay(PlayerContext* ctx)
     if (!d->clock_on_screen || ctx->clock_shown.load(std::memory_order_relaxed))
         return;
     d->clock_on_screen = 0;
+    d->clock_box = OsdRect{0, 0, 0, 0};
     if (ClockHideHook hide = hide_hook.load(std::memory_order_acquire))
         hide(hook_user.load(std::memory_order_relaxed));
 }

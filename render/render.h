@@ -64,10 +64,10 @@ bool write_png(const char* path, const uint8_t* bgrx, int64_t pitch, int32_t wid
 
 // Shows width x height premultiplied BGRA pixels (rows pitch bytes apart) in
 // the click-through window above the main window, its top-left corner at the
-// screen position x, y; clear (in the image, null for none) is the part left
-// fully transparent for the caption buttons; raise puts the window on top.
+// screen position x, y, right above the main window; clear (in the image,
+// null for none) is the part left fully transparent for the caption buttons.
 using ClockShowHook = void (*)(void* user, const uint8_t* bgra, int64_t pitch, int32_t x, int32_t y, int32_t width,
-                               int32_t height, const OsdRect* clear, int raise);
+                               int32_t height, const OsdRect* clear);
 using ClockHideHook = void (*)(void* user);
 void render_set_clock_hooks(ClockShowHook show, ClockHideHook hide, void* user);
 // Once a second while clock_shown is set: renders the wall-clock time in

@@ -21,8 +21,9 @@ PlayerContext* context_of(MainWindow* w)
 // The item label, or the title base text while no item is open.
 void tray_tip(MainWindow* w, char* out, size_t out_size)
 {
+    PlayerContext* ctx = context_of(w);
     char label[sizeof w->item_label];
-    size_t length = item_label_copy(context_of(w), label, sizeof label);
+    size_t length = ctx->format.load(std::memory_order_acquire) ? item_label_copy(ctx, label, sizeof label) : 0;
     const char* text = length ? label : title_base_text();
     utf8_copy_units(out, out_size, text, strlen(text), TIP_UNITS);
 }

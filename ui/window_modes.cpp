@@ -216,6 +216,11 @@ bool window_modes_message(MainWindow* w, unsigned msg, uintptr_t a, intptr_t b, 
             hide_to_tray(w);
             return true;
         }
+        // The time goes and comes with a minimised screen-mode window.
+        if (a == SIZE_MINIMIZED && context_of(w)->clock_shown.load(std::memory_order_relaxed))
+            hide_clock_overlay(w);
+        else if (a == SIZE_RESTORED && w->screen_mode != 0 && settings.show_clock.load(std::memory_order_relaxed))
+            show_clock_overlay(w);
         return false;
     case MSG_POSITION_CHANGED:
         if (b)

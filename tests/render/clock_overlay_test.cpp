@@ -14,16 +14,15 @@ namespace {
 struct Shown {
     std::vector<uint8_t> pixels; // width x height, tightly packed
     int32_t x, y, width, height;
-    int raise;
     OsdRect clear; // empty when none
 };
 std::vector<Shown>* shown;
 int hides;
 
 void record_show(void*, const uint8_t* bgra, int64_t pitch, int32_t x, int32_t y, int32_t width, int32_t height,
-                 const OsdRect* clear, int raise)
+                 const OsdRect* clear)
 {
-    Shown s{{}, x, y, width, height, raise, clear ? *clear : OsdRect{0, 0, 0, 0}};
+    Shown s{{}, x, y, width, height, clear ? *clear : OsdRect{0, 0, 0, 0}};
     for (int32_t row = 0; row < height; row++)
         s.pixels.insert(s.pixels.end(), bgra + row * pitch, bgra + row * pitch + width * 4);
     shown->push_back(s);
@@ -111,7 +110,6 @@ TEST_F(ClockFixture, the_time_shows_top_right_as_premultiplied_green_beside_the_
     EXPECT_EQ(s.x, 100 + left);
     EXPECT_EQ(s.y, 50 + ctx->clock_top.load());
     EXPECT_GT(s.height, 5);
-    EXPECT_EQ(s.raise, 1);
     size_t green = 0;
     for (size_t i = 0; i < s.pixels.size(); i += 4) {
         const uint8_t* p = &s.pixels[i];
@@ -173,12 +171,29 @@ TEST_F(ClockFixture, a_hidden_overlay_leaves_the_screen_once_and_nothing_renders
     ctx->osd_fonts_ready.store(0);
     update_clock_overlay(ctx);
     EXPECT_TRUE(got.empty());
-    // A menu being open: the overlay is not raised over it.
-    ctx->osd_fonts_ready.store(1);
-    ctx->menu_depth.store(1);
+}
+
+TEST_F(ClockFixture, the_window_keeps_its_size_from_second_to_second_while_it_shows)
+{
     update_clock_overlay(ctx);
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].raise, 0);
+    const char* times[] = {"10:00:00", "9:59:59", "9:11:11"};
+    for (const char* t : times) {
+        snprintf(ctx->osd_event_text, 32, "%s", t);
+        draw_clock_overlay(ctx);
+    }
+    ASSERT_EQ(got.size(), 4u);
+    for (size_t i = 2; i < got.size(); i++) {
+        EXPECT_EQ(got[i].x, got[1].x) << times[i - 1];
+        EXPECT_EQ(got[i].width, got[1].width) << times[i - 1];
+        EXPECT_EQ(got[i].height, got[1].height) << times[i - 1];
+    }
+    // Shown again, the box starts afresh from the narrower time alone.
+    ctx->clock_shown.store(0);
+    settle_clock_overlay(ctx);
+    ctx->clock_shown.store(1);
+    snprintf(ctx->osd_event_text, 32, "9:59:59");
+    draw_clock_overlay(ctx);
+    EXPECT_LT(got.back().width, got[1].width);
 }
 
 } // namespace

@@ -285,6 +285,15 @@ TEST_F(ModesTest, the_desktops_own_requests_become_the_players_toggles)
     send(MSG_FULLSCREEN_REQUEST, 0);
     expect_rect(d.last_rect, WINDOWED, "back from both modes");
 
+    // A minimised full-screen window takes its time along, and brings it back.
+    toggle_screen_mode(w, 0);
+    ASSERT_EQ(ctx->clock_shown.load(), 1);
+    send(MSG_SIZE, SIZE_MINIMIZED);
+    EXPECT_EQ(ctx->clock_shown.load(), 0);
+    send(MSG_SIZE, SIZE_RESTORED, 1280 | 1024 << 16);
+    EXPECT_EQ(ctx->clock_shown.load(), 1);
+    toggle_screen_mode(w, 0);
+
     // Minimised while always on top (no task-bar button): to the tray.
     send(MSG_SIZE, SIZE_MINIMIZED);
     EXPECT_EQ(w->tray_flags.load(), 0);
@@ -312,6 +321,8 @@ TEST_F(ModesTest, a_change_of_monitors_puts_a_screen_mode_on_the_monitor_that_no
 TEST_F(ModesTest, the_tray_hides_once_turns_notices_into_balloons_and_brings_the_window_back_as_it_was)
 {
     set_item_label(ctx, 1, 3, "film.mkv");
+    // An item is open (the tip shows its label); the value only needs to be set.
+    ctx->format.store(reinterpret_cast<AVFormatContext*>(&d));
     toggle_screen_mode(w, 0);
     hide_to_tray(w);
     EXPECT_EQ(w->tray_flags.load(), TRAY_ICON_SHOWN);
@@ -339,8 +350,12 @@ TEST_F(ModesTest, the_tray_hides_once_turns_notices_into_balloons_and_brings_the
 
     // A new title changes the tip; a right click leaves the window hidden.
     set_item_label(ctx, 2, 3, "next.mkv");
-    send(MSG_SET_TITLE, 0, reinterpret_cast<intptr_t>("t"));
+    send(MSG_SET_TITLE, 0, reinterpret_cast<intptr_t>("3/3.next.mkv / Moravista 16.11.18.1022 64位 / next.mkv"));
     EXPECT_EQ(d.tip, "3/3.next.mkv");
+    // Stopped: the title and the tip are the base text.
+    ctx->format.store(nullptr);
+    send(MSG_SET_TITLE, 0, reinterpret_cast<intptr_t>(title_base_text()));
+    EXPECT_EQ(d.tip, title_base_text());
     send(MSG_TRAY, 0, TRAY_EVENT_RIGHT_UP);
     EXPECT_EQ(w->tray_flags.load(), TRAY_ICON_SHOWN);
     // Always on top posts its band while hidden: the window stays hidden.

@@ -84,8 +84,10 @@ protected:
                std::to_string(g.height) + "; " + states(window);
     }
 
-    // A panel along the bottom edge that reserves height pixels of the screen.
-    pid_t start_dock(int height)
+    // A window of another program at x, y; as a dock (a panel along the
+    // bottom edge that reserves its height of the screen) or a plain one
+    // named "cover".
+    pid_t start_other_window(int x, int y, int width, int height, bool dock)
     {
         std::string name = display;
         pid_t pid = fork();
@@ -93,22 +95,60 @@ protected:
             Display* d = XOpenDisplay(name.c_str());
             if (!d)
                 _exit(1);
-            Window root = DefaultRootWindow(d);
-            Window dock = XCreateSimpleWindow(d, root, 0, 1024 - height, 1280, unsigned(height), 0, 0, 0x303030);
-            Atom type = XInternAtom(d, "_NET_WM_WINDOW_TYPE", False);
-            Atom dock_type = XInternAtom(d, "_NET_WM_WINDOW_TYPE_DOCK", False);
-            XChangeProperty(d, dock, type, XA_ATOM, 32, PropModeReplace, reinterpret_cast<unsigned char*>(&dock_type),
-                            1);
-            long strut[12] = {0, 0, 0, height, 0, 0, 0, 0, 0, 0, 0, 1279};
-            XChangeProperty(d, dock, XInternAtom(d, "_NET_WM_STRUT_PARTIAL", False), XA_CARDINAL, 32, PropModeReplace,
-                            reinterpret_cast<unsigned char*>(strut), 12);
-            XMapWindow(d, dock);
+            Window w = XCreateSimpleWindow(d, DefaultRootWindow(d), x, y, unsigned(width), unsigned(height), 0, 0,
+                                           0x303030);
+            if (dock) {
+                Atom dock_type = XInternAtom(d, "_NET_WM_WINDOW_TYPE_DOCK", False);
+                XChangeProperty(d, w, XInternAtom(d, "_NET_WM_WINDOW_TYPE", False), XA_ATOM, 32, PropModeReplace,
+                                reinterpret_cast<unsigned char*>(&dock_type), 1);
+                long strut[12] = {0, 0, 0, height, 0, 0, 0, 0, 0, 0, 0, x + width - 1};
+                XChangeProperty(d, w, XInternAtom(d, "_NET_WM_STRUT_PARTIAL", False), XA_CARDINAL, 32,
+                                PropModeReplace, reinterpret_cast<unsigned char*>(strut), 12);
+            } else {
+                XStoreName(d, w, "cover");
+                XSizeHints hints{};
+                hints.flags = USPosition | USSize;
+                hints.x = x;
+                hints.y = y;
+                hints.width = width;
+                hints.height = height;
+                XSetWMNormalHints(d, w, &hints);
+            }
+            XMapWindow(d, w);
             XFlush(d);
             for (;;)
                 pause();
         }
         helpers.push_back(pid);
         return pid;
+    }
+    pid_t start_dock(int height) { return start_other_window(0, 1024 - height, 1280, height, true); }
+    // The children of the root window from the bottom up; the top-level
+    // ancestor of w stands for w.
+    int stacking_place(unsigned long w)
+    {
+        Display* d = XOpenDisplay(display.c_str());
+        if (!d)
+            return -1;
+        Window root = DefaultRootWindow(d), r = 0, parent = 0, *children = nullptr;
+        unsigned count = 0;
+        for (int depth = 0; depth < 8 && XQueryTree(d, w, &r, &parent, &children, &count); depth++) {
+            if (children)
+                XFree(children);
+            if (parent == root || parent == 0)
+                break;
+            w = parent;
+        }
+        int place = -1;
+        if (XQueryTree(d, root, &r, &parent, &children, &count)) {
+            for (unsigned i = 0; i < count; i++)
+                if (children[i] == w)
+                    place = int(i);
+            if (children)
+                XFree(children);
+        }
+        XCloseDisplay(d);
+        return place;
     }
     void stop_helper(pid_t pid)
     {
@@ -255,6 +295,17 @@ TEST_F(ModesDesktop, in_full_screen_the_time_shows_top_right_in_a_click_through_
     EXPECT_GT(green_pixels(first), 30u) << "no green time in the corner";
     // The time moves on once a second.
     EXPECT_TRUE(wait_until([&] { return screenshot(geometry(overlay)) != first; }, 2500ms));
+
+    // Just above the player: another program's window in front of it covers the time too.
+    EXPECT_EQ(stacking_place(overlay), stacking_place(window) + 1);
+    start_other_window(980, 0, 300, 200, false);
+    unsigned long cover = 0;
+    ASSERT_TRUE(wait_until(
+        [&] { return (cover = strtoul(on_display("xdotool search --name '^cover$'").c_str(), nullptr, 10)) != 0; },
+        5s));
+    EXPECT_TRUE(wait_until([&] { return stacking_place(overlay) < stacking_place(cover); }, 2500ms))
+        << stacking_place(overlay) << " " << stacking_place(cover);
+    EXPECT_EQ(stacking_place(overlay), stacking_place(window) + 1);
 
     request(window, "remove FULLSCREEN");
     EXPECT_TRUE(wait_until([&] { return !viewable(overlay); }, 1s)) << "the clock stays after full screen";
