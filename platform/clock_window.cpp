@@ -24,6 +24,7 @@ struct ClockWindow {
     int shape; // the server has the shape extension
     int shaped_width, shaped_height;
     OsdRect hole;
+    Window frame; // the main window's top-level ancestor; 0: not known
 };
 
 namespace {
@@ -138,8 +139,13 @@ Window frame_of(Display* d, Window client)
 
 void stack_above_owner(PlatformWindow* w, ClockWindow* c)
 {
-    Window owner = w->toplevel_xid.load(std::memory_order_acquire);
-    Window frame = owner ? frame_of(c->display, owner) : 0;
+    // The frame stays while the window is shown; it is looked up again each
+    // time the overlay is shown.
+    if (!c->frame) {
+        Window owner = w->toplevel_xid.load(std::memory_order_acquire);
+        c->frame = owner ? frame_of(c->display, owner) : 0;
+    }
+    Window frame = c->frame;
     if (!frame)
         return;
     XWindowChanges changes{};
@@ -194,4 +200,5 @@ void platform_clock_hide(void* window)
     XUnmapWindow(w->clock->display, w->clock->window);
     XFlush(w->clock->display);
     w->clock->mapped = 0;
+    w->clock->frame = 0;
 }
