@@ -60,4 +60,13 @@ struct FrameDisplay {
 
     SnapshotRequest snapshots[MAX_SNAPSHOTS];
     std::atomic<int32_t> snapshot_count; // published with release after the entry
+
+    // The clock overlay's own pixels (premultiplied BGRA, the size of the
+    // time's box), and what the presentation thread last did with it.
+    uint8_t* clock_pixels; // 16-byte aligned, only ever grows
+    int64_t clock_capacity_bytes;
+    int32_t clock_on_screen;
+    int32_t clock_frame_width; // the frame size the OSD renderer was given last
+    int32_t clock_frame_height;
+    OsdRect clock_box; // the box shown, grown to hold every time since; empty when hidden
 };

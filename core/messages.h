@@ -174,3 +174,15 @@ struct CopyData {
 // Raise the context menu at the pointer (the default handling of a right
 // button released on the picture).
 constexpr unsigned MSG_CONTEXT_MENU = 0x007B;
+// ---- window modes and the tray ----
+// The tray icon and its balloon: b is the event (TRAY_EVENT_*).
+constexpr unsigned MSG_TRAY = 0x501;
+constexpr intptr_t TRAY_EVENT_LEFT_UP = 0x202;       // activated: restore the window
+constexpr intptr_t TRAY_EVENT_RIGHT_UP = 0x205;      // the context menu, the window staying hidden
+constexpr intptr_t TRAY_EVENT_BALLOON_CLICK = 0x405; // the balloon was clicked: restore the window
+// Posted by notices to the window thread: a 1 shows the current notice as the
+// tray's balloon, a 0 closes the balloon.
+constexpr unsigned MSG_BALLOON = 0x502;
+// The desktop itself asked for full screen (a 1) or for leaving it (a 0),
+// for instance from a window-manager shortcut.
+constexpr unsigned MSG_FULLSCREEN_REQUEST = 0x503;

@@ -170,4 +170,12 @@ struct PlayerContext {
     // Reference frames the video decoder reports for the stream it decodes
     // (decoder thread; 0 until its first picture).
     std::atomic<int32_t> video_refs;
+    // ---- the clock overlay ----
+    // Where the last update put the time: client_width minus the left edge of
+    // its box, and the box's top (presentation thread; the window reads them).
+    std::atomic<int32_t> clock_right;
+    std::atomic<int32_t> clock_top;
+    // Set by the media thread once the OSD renderer has its fonts; the clock
+    // renders nothing before.
+    std::atomic<int32_t> osd_fonts_ready;
 };

@@ -105,6 +105,7 @@ void media_thread(PlayerContext* ctx)
 {
     if (ctx->osd_renderer)
         ass_set_fonts(ctx->osd_renderer, nullptr, nullptr, ASS_FONTPROVIDER_AUTODETECT, nullptr, 1);
+    ctx->osd_fonts_ready.store(1, std::memory_order_release); // the clock overlay may render now
     for (;;) {
         int32_t requested = take_request(ctx);
         // Stop.

@@ -143,6 +143,17 @@ void put_plain(BlitState* s, unsigned long xid, const uint8_t* bgrx, int pitch, 
 
 } // namespace
 
+Display* platform_blit_display(PlatformWindow* w)
+{
+    if (!w->blit) {
+        unsigned long xid = w->picture_xid.load(std::memory_order_acquire);
+        if (!xid)
+            return nullptr;
+        w->blit = open_blit(w, xid);
+    }
+    return w->blit->display;
+}
+
 void platform_blit(void* window, const uint8_t* bgrx, int pitch, int width, int height)
 {
     auto* w = static_cast<PlatformWindow*>(window);

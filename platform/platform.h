@@ -119,6 +119,50 @@ void platform_blit(void* window, const uint8_t* bgrx, int pitch, int width, int 
 // when the clipboard took it.
 int platform_clipboard_set(void* window, int format, const void* data);
 
+// ---- window modes, the tray icon, balloons and the clock overlay ----
+// Window thread, except the clock calls (presentation thread).
+
+// The monitor holding the window (or, when that monitor is gone, the one
+// nearest to it), and that monitor's work area. False without a monitor.
+bool platform_window_query_monitor(void* window, WindowRect* monitor, WindowRect* work_area);
+// The full-screen state hint, so that panels and docks stay below the
+// window; the geometry itself is the player's own (move_resize).
+void platform_window_set_fullscreen_hint(void* window, int on);
+// Takes back a maximised state the window manager gave the window.
+void platform_window_unmaximize(void* window);
+// Keeps the window above others and off the task bar and pager (on), or not.
+void platform_window_set_band(void* window, int on);
+// Hides the window (to the tray); platform_window_show brings it back.
+void platform_window_hide(void* window);
+// Whether a Ctrl key is held now.
+int platform_ctrl_held(void* window);
+
+// The tray icon: a StatusNotifierItem when a StatusNotifierWatcher is on the
+// session bus, else an XEmbed status icon. Its events reach the window
+// procedure as posted MSG_TRAY messages. tip is UTF-8.
+void platform_tray_show(void* window, const char* tip);
+void platform_tray_hide(void* window);
+void platform_tray_set_tip(void* window, const char* tip);
+// The tray's balloon: a desktop notification, replacing the previous one;
+// a click on it posts MSG_TRAY with TRAY_EVENT_BALLOON_CLICK. Never blocks
+// the calling thread.
+void platform_balloon_show(void* window, const char* summary, const char* body);
+void platform_balloon_close(void* window);
+// The same close, waiting up to wait_ms for it to reach the desktop (at exit).
+void platform_balloon_close_wait(void* window, int wait_ms);
+
+// Presentation thread: the clock overlay, a borderless, click-through,
+// per-pixel-alpha window above the main window, on the blit's own display
+// connection. Shows width x height premultiplied BGRA pixels with the
+// top-left corner at the screen position x, y, stacked right above the main
+// window (so that other programs' windows in front of the player stay in
+// front of the time); clear (in the image, or null) is left out of the
+// window altogether, so that what lies below shows even without a
+// compositing manager.
+void platform_clock_show(void* window, const uint8_t* bgra, int64_t pitch, int32_t x, int32_t y, int32_t width,
+                         int32_t height, const OsdRect* clear);
+void platform_clock_hide(void* window);
+
 // ---- the sound device ----
 // A queue of PCM buffers played in order, with one
 // completion report per buffer on the device's own thread. Signed 16-bit

@@ -56,7 +56,28 @@ struct PlatformWindow {
     double scroll_rest;
     // ---- moving, sizing and dropping (window thread only) ----
     WindowDrag* drag;
+    // ---- window modes, the tray, balloons and the clock overlay ----
+    int fullscreen_asked;          // window thread: the full-screen hint the player set last
+    int fullscreen_echo_pending;   // window thread: the desktop has not yet answered that hint
+    int hidden_by_player;          // window thread: hidden to the tray
+    struct TrayState* tray;        // window thread
+    struct BalloonState* balloon;  // made by the window thread, then the balloon thread's
+    struct ClockWindow* clock;     // presentation thread only
+    std::atomic<unsigned long> toplevel_xid; // written once at creation
 };
+
+// The presentation thread's display connection (made at first use); null
+// when the display cannot be reached.
+_XDisplay* platform_blit_display(PlatformWindow* w);
+// The program's icon at size x size pixels (a new reference).
+typedef struct _GdkPixbuf GdkPixbuf;
+GdkPixbuf* platform_icon_pixbuf(int size);
+// Starts looking for a StatusNotifierWatcher on the session bus (when there
+// is one), so that the tray knows which icon to show.
+void platform_tray_start(PlatformWindow* w);
+// The window manager changed the full-screen state: a change the player did
+// not ask for becomes MSG_FULLSCREEN_REQUEST.
+void platform_window_fullscreen_changed(PlatformWindow* w, int fullscreen);
 
 // Gives the window its icon at the sizes desktops ask for.
 void platform_set_window_icon(GtkWidget* toplevel);

@@ -90,4 +90,7 @@ void display_free(FrameDisplay* d)
     sws_freeContext(d->scaler);
     d->scaler = nullptr;
     av_frame_free(&d->transfer_frame);
+    free(d->clock_pixels);
+    d->clock_pixels = nullptr;
+    d->clock_capacity_bytes = 0;
 }

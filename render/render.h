@@ -3,6 +3,7 @@
 // OSD in the frame buffer, and shows it. Everything here runs on the
 // presentation thread, except the setters marked otherwise.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "core/core.h"
@@ -60,6 +61,28 @@ void render_set_copy_text_target(const char* path);
 bool render_add_snapshot(PlayerContext* ctx, int32_t ms, const char* png_path);
 // Writes width x height BGRX pixels as a PNG file; false on failure.
 bool write_png(const char* path, const uint8_t* bgrx, int64_t pitch, int32_t width, int32_t height);
+
+// ---- the clock overlay (presentation thread, but the hooks' setter) ----
+
+// Shows width x height premultiplied BGRA pixels (rows pitch bytes apart) in
+// the click-through window above the main window, its top-left corner at the
+// screen position x, y, right above the main window; clear (in the image,
+// null for none) is the part left fully transparent for the caption buttons.
+using ClockShowHook = void (*)(void* user, const uint8_t* bgra, int64_t pitch, int32_t x, int32_t y, int32_t width,
+                               int32_t height, const OsdRect* clear);
+using ClockHideHook = void (*)(void* user);
+void render_set_clock_hooks(ClockShowHook show, ClockHideHook hide, void* user);
+// Once a second while clock_shown is set: renders the wall-clock time in
+// the OSD style, top right in the client area, and shows it; aligns
+// clock_ticks so that the next update falls just after the next second.
+void update_clock_overlay(PlayerContext* ctx);
+// Every pass: an overlay the window thread has hidden (clock_shown 0) leaves
+// the screen.
+void settle_clock_overlay(PlayerContext* ctx);
+// The countdown after an update ms_in_second milliseconds into the second.
+int32_t clock_ticks_aligned(int32_t ticks, int32_t ms_in_second);
+// "%d:%02d:%02d": the hour unpadded.
+int format_clock_text(char* out, size_t size, int hour, int minute, int second);
 
 // Releases what the display record holds (the program never does; tests do).
 void display_free(FrameDisplay* d);

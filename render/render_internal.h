@@ -98,6 +98,12 @@ void osd_measure(PlayerContext* ctx, const char* text, int32_t length, int32_t* 
 // Writes one line with its top-left at (x, y), clipped to the buffer.
 void osd_text_out(PlayerContext* ctx, int32_t x, int32_t y, const char* text, int32_t length);
 
+// ---- the clock overlay ----
+
+// Renders the clock text buffer for the frame size last set and shows it
+// (update_clock_overlay's second half, which benchmarks call alone).
+void draw_clock_overlay(PlayerContext* ctx);
+
 // ---- status and information lines ----
 
 void draw_progress_marker(PlayerContext* ctx, int32_t time_ms, uint32_t colour);

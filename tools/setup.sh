@@ -16,7 +16,7 @@ packages=(
   libass-dev libuchardet-dev libgtk-3-dev libx11-dev libxext-dev libxss-dev
   libsdl2-dev libkeybinder-3.0-dev libnotify-dev libepoxy-dev libegl-dev libva-dev
   fonts-noto-cjk ffmpeg libgtest-dev libgmock-dev xvfb xauth xdotool xclip x11-utils dbus dbus-x11
-  openbox pulseaudio pulseaudio-utils
+  openbox pulseaudio pulseaudio-utils trayer
   clang libclang-rt-14-dev python3
 )
 

@@ -26,6 +26,24 @@ struct WindowDesktop {
     // Starts the player's own move (HIT_CAPTION) or resize (an edge or
     // corner HIT_* code) that follows the pointer until its button is up.
     void (*begin_drag)(void* handle, intptr_t hit);
+
+    // ---- window modes, the tray and balloons ----
+    // The monitor holding the window and its work area; false when unknown.
+    bool (*query_monitor)(void* handle, WindowRect* monitor, WindowRect* work_area);
+    // Tells the desktop the window is full screen (panels go below it).
+    void (*set_fullscreen_hint)(void* handle, int on);
+    // Takes back a maximised state the window manager gave the window.
+    void (*unmaximize)(void* handle);
+    // Above other windows and off the task bar (on), or in the normal band.
+    void (*set_band)(void* handle, int on);
+    void (*hide)(void* handle);
+    int (*ctrl_held)(void* handle);
+    void (*tray_show)(void* handle, const char* tip);
+    void (*tray_hide)(void* handle);
+    void (*tray_set_tip)(void* handle, const char* tip);
+    void (*balloon_show)(void* handle, const char* summary, const char* body);
+    void (*balloon_close)(void* handle);
+    void (*balloon_close_wait)(void* handle, int wait_ms);
 };
 
 // The calls the rest of the window code makes; each does nothing without a
@@ -39,6 +57,19 @@ void desktop_set_title(MainWindow* w, const char* utf8);
 void desktop_quit(MainWindow* w, int exit_code);
 void desktop_minimize(MainWindow* w);
 void desktop_begin_drag(MainWindow* w, intptr_t hit);
+// Window modes, the tray and balloons (desktop_modes.cpp).
+bool desktop_query_monitor(MainWindow* w, WindowRect* monitor, WindowRect* work_area);
+void desktop_set_fullscreen_hint(MainWindow* w, int on);
+void desktop_unmaximize(MainWindow* w);
+void desktop_set_band(MainWindow* w, int on);
+void desktop_hide(MainWindow* w);
+int desktop_ctrl_held(MainWindow* w);
+void desktop_tray_show(MainWindow* w, const char* tip);
+void desktop_tray_hide(MainWindow* w);
+void desktop_tray_set_tip(MainWindow* w, const char* tip);
+void desktop_balloon_show(MainWindow* w, const char* summary, const char* body);
+void desktop_balloon_close(MainWindow* w);
+void desktop_balloon_close_wait(MainWindow* w, int wait_ms);
 
 // ---- geometry ----
 // Shifts and, when it is larger, shrinks rect so it lies inside the window's
@@ -116,6 +147,26 @@ int window_in_tray(MainWindow* w);
 // The system time in the top-right corner while a screen mode is on.
 void show_clock_overlay(MainWindow* w);
 void hide_clock_overlay(MainWindow* w);
+// The window moved or was resized while the clock shows: the overlay follows
+// at the next tick.
+void move_clock_overlay(MainWindow* w);
+// A change of monitors or of the work area: a screen mode takes its
+// rectangle again, on the monitor holding the window (or what remains).
+void reapply_screen_mode(MainWindow* w);
+// The messages of the window modes and the tray, taken before the rest of the
+// window procedure: the desktop's maximise, minimise and full-screen
+// requests, the tray icon's events and balloons. True when the message was
+// handled (its result in *result); false lets the procedure go on.
+bool window_modes_message(MainWindow* w, unsigned msg, uintptr_t a, intptr_t b, intptr_t* result);
+// The tray icon's events (MSG_TRAY) and balloons (MSG_BALLOON), and its tip
+// after a new title (tray_icon.cpp).
+void tray_event(MainWindow* w, intptr_t event);
+void tray_balloon(MainWindow* w, int show);
+void tray_title_changed(MainWindow* w);
+// The settings' hook: "总在最前" was on at start.
+void apply_always_on_top_setting(PlayerContext* ctx);
+// An exit step: the tray icon and its balloon go.
+void remove_tray_icon(PlayerContext* ctx, int exit_code);
 
 // ---- the context menu and the open dialogs (context_menu.cpp, open_dialog.cpp) ----
 // Builds the menu when none is cached and shows it at the pointer.

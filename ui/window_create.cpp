@@ -72,6 +72,18 @@ int run_main_window(PlayerContext* ctx, const WindowCreation* creation)
                             platform_window_quit,
                             platform_window_minimize,
                             platform_window_begin_drag};
+    desktop.query_monitor = platform_window_query_monitor;
+    desktop.set_fullscreen_hint = platform_window_set_fullscreen_hint;
+    desktop.unmaximize = platform_window_unmaximize;
+    desktop.set_band = platform_window_set_band;
+    desktop.hide = platform_window_hide;
+    desktop.ctrl_held = platform_ctrl_held;
+    desktop.tray_show = platform_tray_show;
+    desktop.tray_hide = platform_tray_hide;
+    desktop.tray_set_tip = platform_tray_set_tip;
+    desktop.balloon_show = platform_balloon_show;
+    desktop.balloon_close = platform_balloon_close;
+    desktop.balloon_close_wait = platform_balloon_close_wait;
     w->handle = handle;
     w->desktop = &desktop;
     static WindowLoop loop;
@@ -79,6 +91,8 @@ int run_main_window(PlayerContext* ctx, const WindowCreation* creation)
     window_bridge_install(&loop);
     render_set_blit_hook(platform_blit, handle);
     render_set_clipboard_hook(platform_clipboard_set, handle);
+    render_set_clock_hooks(platform_clock_show, platform_clock_hide, handle);
+    exit_sequence_add(remove_tray_icon);
     window_procedure(w, MSG_CREATE, reinterpret_cast<uintptr_t>(creation), 0);
     // Other programs may hand over files once the window exists.
     platform_copy_data_listen(handle);
@@ -118,6 +132,7 @@ int run_player_window(PlayerContext* ctx, const std::vector<std::string>& items)
     hooks.place_window = settings_place_window;
     hooks.get_window_rect = settings_window_rect;
     hooks.install_cool_menu = settings_install_cool_menu;
+    hooks.apply_always_on_top = apply_always_on_top_setting;
     settings_set_hooks(&hooks);
     CommandLinePlaylist playlist = command_line_playlist_of(ctx);
     WindowCreation creation{&items, &playlist, settings_load};

@@ -48,12 +48,7 @@ void window_track_work_area(MainWindow* w)
     w->work_area = work;
     w->screen_width = width;
     w->screen_height = height;
-    if (w->screen_mode == 1) {
-        WindowRect screen{0, 0, width, height};
-        desktop_move_resize(w, &screen);
-    } else if (w->screen_mode == -1) {
-        desktop_move_resize(w, &w->work_area);
-    }
+    reapply_screen_mode(w);
 }
 
 void window_place_and_show(MainWindow* w, const WindowRect* rect)

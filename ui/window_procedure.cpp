@@ -28,6 +28,8 @@ static intptr_t on_playlist(MainWindow* w, PlayerContext* ctx, uintptr_t sub_cod
 {
     switch (sub_code) {
     case PLAYLIST_SHOW_WINDOW:
+        if (w->tray_flags.load(std::memory_order_relaxed) != 0)
+            return 0; // it comes back with restore_from_tray
         desktop_show(w);
         desktop_raise(w, b != 0);
         return 0;
@@ -69,6 +71,9 @@ intptr_t window_procedure(MainWindow* window, unsigned msg, uintptr_t a, intptr_
 {
     AppBlock* block = reinterpret_cast<AppBlock*>(window);
     PlayerContext* ctx = &block->player;
+    intptr_t result = 0;
+    if (window_modes_message(window, msg, a, b, &result))
+        return result;
     switch (msg) {
     case MSG_CREATE:
         window_create(window, reinterpret_cast<const WindowCreation*>(a));
