@@ -8,6 +8,7 @@
 #include "core/window_types.h"
 
 struct WindowDesktop;
+struct DesktopServices;
 
 struct MainWindow {
     void* handle;                      // the platform window, null headless
@@ -33,6 +34,11 @@ struct MainWindow {
     // The item label of the title; the media thread writes it while opening.
     SpinLock label_lock;
     char item_label[270 * 3 + 1]; // UTF-8, at most 270 UTF-16 units
+
+    // Hot keys, screensaver and sleep, the media-player interface (window
+    // thread only).
+    const DesktopServices* services; // null headless
+    int32_t power_blocking;          // 1 while the screensaver and sleep are held off
 };
 
 // The block: header first, then the context.

@@ -42,3 +42,18 @@ enum PlaylistSubCode {
     PLAYLIST_GET_OPTIONS = 4,   // build the open options of the item
     PLAYLIST_DEFERRED_SEEK = 5, // carry out a deferred seek
 };
+
+// ---- hot keys, timers, screensaver and trimming ----
+// A system-wide hot key was pressed; a: the key code of its row (the
+// virtual-key codes 'M', 'R', 'B', 0x21 Page Up, 'N', 0x22 Page Down, 'P',
+// 'S', 0x25 Left, 0x27 Right, 0x26 Up, 0x28 Down).
+constexpr unsigned MSG_HOTKEY = 0x0312;
+// A window timer went off; a: the timer's number.
+constexpr unsigned MSG_TIMER = 0x0113;
+// Posted by the media thread (never sent, so the desktop's bus calls cannot
+// hold it up): a: MEDIA_OPENED_VIDEO, MEDIA_OPENED_SOUND or MEDIA_STOPPED.
+constexpr unsigned MSG_MEDIA_STATE = 0x0520;
+enum MediaState { MEDIA_OPENED_SOUND = 0, MEDIA_OPENED_VIDEO = 1, MEDIA_STOPPED = 2 };
+// Posted by the engine while "清理内存" is on: trim once, a second from now
+// (the window's timer 0).
+constexpr unsigned MSG_TRIM_SOON = 0x0521;

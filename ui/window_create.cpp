@@ -2,6 +2,7 @@
 #include "platform/platform.h"
 #include "render/render.h"
 #include "settings/settings.h"
+#include "ui/services_internal.h"
 #include "ui/ui_internal.h"
 
 void window_create(MainWindow* w, const WindowCreation* creation)
@@ -72,6 +73,7 @@ int run_main_window(PlayerContext* ctx, const WindowCreation* creation)
                             platform_window_quit};
     w->handle = handle;
     w->desktop = &desktop;
+    desktop_services_start(w);
     static WindowLoop loop;
     loop = WindowLoop{bridge_send, bridge_post, handle};
     window_bridge_install(&loop);
@@ -107,6 +109,7 @@ int run_player_window(PlayerContext* ctx, const std::vector<std::string>& items)
     hooks.get_work_area = settings_work_area;
     hooks.place_window = settings_place_window;
     hooks.get_window_rect = settings_window_rect;
+    hooks.register_hotkeys = register_hotkeys_hook;
     settings_set_hooks(&hooks);
     CommandLinePlaylist playlist = command_line_playlist_of(ctx);
     WindowCreation creation{&items, &playlist, settings_load};

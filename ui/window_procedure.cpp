@@ -1,6 +1,7 @@
 #include "core/core.h"
 #include "platform/platform.h"
 #include "playlist/playlist.h"
+#include "ui/services_internal.h"
 #include "ui/ui_internal.h"
 
 static intptr_t on_size(MainWindow* w, PlayerContext* ctx, uintptr_t kind)
@@ -8,6 +9,8 @@ static intptr_t on_size(MainWindow* w, PlayerContext* ctx, uintptr_t kind)
     // A minimised window, or one covered by another, draws nothing.
     bool hidden = kind == SIZE_MINIMIZED || kind == SIZE_MAXHIDE;
     ctx->window_visible.store(hidden ? 0 : 1, std::memory_order_relaxed);
+    if (kind == SIZE_MINIMIZED)
+        trim_if_enabled();
     request_redraw(ctx);
     return 0;
 }
@@ -77,6 +80,16 @@ intptr_t window_procedure(MainWindow* window, unsigned msg, uintptr_t a, intptr_
         if (a)
             platform_menu_cancel_tracking(ctx->window);
         platform_menu_destroy(reinterpret_cast<void*>(b));
+        return 0;
+    // Hot keys, screensaver and trimming.
+    case MSG_MEDIA_STATE:
+        media_state_changed(window, int(a));
+        return 0;
+    case MSG_TRIM_SOON:
+        trim_soon(window);
+        return 0;
+    case MSG_TIMER:
+        window_timer_elapsed(window, unsigned(a));
         return 0;
     default:
         return 0;
