@@ -32,6 +32,8 @@ void on_hot_key(const char*, void* data)
         bound_window->procedure(bound_window->user, MSG_HOTKEY, key->key_code, 0);
 }
 
+void say_nothing(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
+
 bool hot_keys_supported()
 {
     static int state = -1;
@@ -54,15 +56,17 @@ int platform_hotkeys_bind(void* window, int on)
     for (int i = 0; i < PLATFORM_HOTKEY_COUNT; i++) {
         if (on && !bound[i]) {
             // A key another program holds cannot be grabbed: it is simply
-            // not available, without a word.
+            // not available, without a word (the library would warn).
+            GLogFunc previous = g_log_set_default_handler(say_nothing, nullptr);
             bound[i] = keybinder_bind(HOT_KEYS[i].accelerator, on_hot_key, const_cast<HotKey*>(&HOT_KEYS[i]));
+            g_log_set_default_handler(previous, nullptr);
         } else if (!on && bound[i]) {
             keybinder_unbind(HOT_KEYS[i].accelerator, on_hot_key);
             bound[i] = false;
         }
         count += bound[i] ? 1 : 0;
     }
-    // The grabs and releases reach the server now, not with the next request.
-    gdk_display_flush(gdk_display_get_default());
+    // The grabs and releases are in place on the server when this returns.
+    gdk_display_sync(gdk_display_get_default());
     return count;
 }

@@ -87,6 +87,8 @@ void on_inhibited(GObject* source, GAsyncResult* result, gpointer)
     } else {
         if (!screensaver.reported) {
             screensaver.reported = 1;
+            if (error)
+                g_dbus_error_strip_remote_error(error);
             fprintf(stderr, "moravista: no screensaver service on the session bus (%s); only the X server's own "
                             "screensaver is held off\n", error ? error->message : "no answer");
         }
@@ -144,6 +146,8 @@ void on_sleep_inhibited(GObject* source, GAsyncResult* result, gpointer)
     } else {
         if (!sleep_hold.reported) {
             sleep_hold.reported = 1;
+            if (error)
+                g_dbus_error_strip_remote_error(error);
             fprintf(stderr, "moravista: no logind on the system bus (%s), so sleep is not held off while a video "
                             "plays\n", error ? error->message : "no inhibitor came back");
         }

@@ -6,12 +6,27 @@
 //   fake_desktop grab             tries to grab Ctrl+Alt+P on the display;
 //                                 exit 0 when it could, 1 when another
 //                                 client holds it
+//   fake_desktop hold             grabs Ctrl+Alt+P and keeps it until killed;
+//                                 prints "held" once it has it
+//   fake_desktop press KEY...     presses Ctrl+Alt+KEY for each X key name, as
+//                                 the keyboard would (without touching the
+//                                 keyboard map, which xdotool rewrites)
+//   fake_desktop xss              prints the X server's screensaver state
+//                                 ("off", "on" or "disabled")
+//   fake_desktop xss-arm          sets the X server's screensaver to start
+//                                 after one idle second, and restarts the count
 //   fake_desktop flood NAME N     calls PlayPause on the player NAME N times,
 //                                 1000 a second, without waiting for answers
+//   fake_desktop set-volume NAME V  sets the player's Volume to V (any text
+//                                 strtod reads, "nan" included); prints "ok"
+//                                 or the error
 // The services log one line per event to LOG and keep every inhibitor until
 // it is released explicitly (a client that only disconnects leaves its
 // inhibitor listed), so a test sees whether the player let go itself.
 #include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/extensions/scrnsaver.h>
+#include <X11/keysym.h>
 #include <gio/gio.h>
 #include <gio/gunixfdlist.h>
 #include <glib-unix.h>
@@ -121,7 +136,7 @@ int serve(GBusType type, const char* xml, const char* name, const char* path, GD
     return 0;
 }
 
-int try_grab()
+int grab(bool keep)
 {
     Display* d = XOpenDisplay(nullptr);
     if (!d)
@@ -134,9 +149,71 @@ int try_grab()
     KeyCode p = XKeysymToKeycode(d, XStringToKeysym("p"));
     XGrabKey(d, p, ControlMask | Mod1Mask, DefaultRootWindow(d), True, GrabModeAsync, GrabModeAsync);
     XSync(d, False);
+    puts(failed ? "busy" : keep ? "held" : "grabbed");
+    fflush(stdout);
+    while (keep && !failed)
+        pause();
     XCloseDisplay(d);
-    puts(failed ? "busy" : "grabbed");
     return failed ? 1 : 0;
+}
+
+int press(int count, char** names)
+{
+    Display* d = XOpenDisplay(nullptr);
+    if (!d)
+        return 2;
+    KeyCode ctrl = XKeysymToKeycode(d, XK_Control_L), alt = XKeysymToKeycode(d, XK_Alt_L);
+    for (int i = 0; i < count; i++) {
+        KeyCode key = XKeysymToKeycode(d, XStringToKeysym(names[i]));
+        for (KeyCode k : {ctrl, alt, key})
+            XTestFakeKeyEvent(d, k, True, CurrentTime);
+        for (KeyCode k : {key, alt, ctrl})
+            XTestFakeKeyEvent(d, k, False, CurrentTime);
+        XSync(d, False);
+    }
+    XCloseDisplay(d);
+    return 0;
+}
+
+int arm_screensaver()
+{
+    Display* d = XOpenDisplay(nullptr);
+    if (!d)
+        return 2;
+    XSetScreenSaver(d, 1, 0, PreferBlanking, AllowExposures);
+    XResetScreenSaver(d);
+    XCloseDisplay(d);
+    return 0;
+}
+
+int screensaver_state()
+{
+    Display* d = XOpenDisplay(nullptr);
+    int event_base, error_base;
+    if (!d || !XScreenSaverQueryExtension(d, &event_base, &error_base))
+        return 2;
+    XScreenSaverInfo* info = XScreenSaverAllocInfo();
+    XScreenSaverQueryInfo(d, DefaultRootWindow(d), info);
+    puts(info->state == ScreenSaverDisabled ? "disabled" : info->state == ScreenSaverOn ? "on" : "off");
+    XFree(info);
+    XCloseDisplay(d);
+    return 0;
+}
+
+int set_volume(const char* name, const char* value)
+{
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (!bus)
+        return 2;
+    GError* error = nullptr;
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus, name, "/org/mpris/MediaPlayer2", "org.freedesktop.DBus.Properties", "Set",
+        g_variant_new("(ssv)", "org.mpris.MediaPlayer2.Player", "Volume", g_variant_new_double(strtod(value, nullptr))),
+        nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &error);
+    if (reply)
+        g_variant_unref(reply);
+    puts(error ? error->message : "ok");
+    return error ? 1 : 0;
 }
 
 int flood(const char* name, int count)
@@ -161,8 +238,16 @@ int flood(const char* name, int count)
 int main(int argc, char** argv)
 {
     const char* mode = argc > 1 ? argv[1] : "";
-    if (strcmp(mode, "grab") == 0)
-        return try_grab();
+    if (strcmp(mode, "grab") == 0 || strcmp(mode, "hold") == 0)
+        return grab(strcmp(mode, "hold") == 0);
+    if (strcmp(mode, "press") == 0)
+        return press(argc - 2, argv + 2);
+    if (strcmp(mode, "xss") == 0)
+        return screensaver_state();
+    if (strcmp(mode, "xss-arm") == 0)
+        return arm_screensaver();
+    if (strcmp(mode, "set-volume") == 0 && argc > 3)
+        return set_volume(argv[2], argv[3]);
     if (strcmp(mode, "flood") == 0 && argc > 3)
         return flood(argv[2], atoi(argv[3]));
     if (argc < 3) {
