@@ -232,17 +232,21 @@ void on_method_call(GDBusConnection*, const char*, const char*, const char* inte
         {PLAYER_INTERFACE, "PlayPause", MPRIS_PLAY_PAUSE}, {PLAYER_INTERFACE, "Stop", MPRIS_STOP},
         {PLAYER_INTERFACE, "Next", MPRIS_NEXT},        {PLAYER_INTERFACE, "Previous", MPRIS_PREVIOUS},
     };
-    // The answer goes first: Quit ends the process soon after.
-    g_dbus_method_invocation_return_value(invocation, nullptr);
+    // The answer follows the action, so a client that has it sees the
+    // effect (Quit only posts the close, which runs after the answer).
+    bool done = false;
     for (const auto& p : plain) {
-        if (strcmp(interface, p.interface) == 0 && strcmp(method, p.method) == 0) {
+        if (!done && strcmp(interface, p.interface) == 0 && strcmp(method, p.method) == 0) {
             act(p.action);
-            announce_changes();
-            return;
+            done = true;
         }
     }
-    if (strcmp(method, "Seek") == 0 || strcmp(method, "SetPosition") == 0)
+    if (!done && (strcmp(method, "Seek") == 0 || strcmp(method, "SetPosition") == 0))
         on_position_call(method, parameters, s);
+    g_dbus_method_invocation_return_value(invocation, nullptr);
+    // The process ends soon after a Quit: its answer leaves first.
+    if (strcmp(method, "Quit") == 0)
+        g_dbus_connection_flush_sync(mpris.bus, nullptr, nullptr);
     announce_changes();
 }
 

@@ -214,9 +214,10 @@ void platform_power_block(void* window, int on)
         sync_sleep(bus);
 }
 
-void platform_power_release_at_exit(void* window)
+void platform_power_release_at_exit(void*)
 {
-    sync_x_server(static_cast<PlatformWindow*>(window), 0);
+    // The X server's suspension ends with the connection, and the display
+    // may be what went away: it is not spoken to here.
     screensaver.wanted = 0;
     sleep_hold.wanted = 0;
     if (sleep_hold.fd >= 0) {

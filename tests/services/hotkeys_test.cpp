@@ -20,6 +20,7 @@ struct HotKeyRun {
     void* window = nullptr;
     std::string display;
     int stage = 0;
+    int ticks = 0; // of the current stage
     std::vector<uintptr_t> keys;
     std::vector<uintptr_t> keys_while_bound, keys_after_unbinding;
     int bound = -1, bound_after_unbinding = -1, bound_beside_holder = -1;
@@ -33,8 +34,20 @@ std::string on_display(const std::string& command)
     return capture("DISPLAY=" + run.display + " " + command + " 2>&1");
 }
 
+// Each stage waits for what the previous one sent (at most 5 s: a slow
+// machine, a sanitizer) before it goes on.
+bool previous_stage_done()
+{
+    run.ticks++;
+    size_t expected = run.stage == 1 ? PLATFORM_HOTKEY_COUNT : 0;
+    return run.stage == 0 || run.ticks >= 50 || (run.ticks >= 10 && run.keys.size() >= expected);
+}
+
 void next_stage()
 {
+    if (!previous_stage_done())
+        return;
+    run.ticks = 0;
     switch (run.stage++) {
     case 0:
         run.bound = platform_hotkeys_bind(run.window, 1);
@@ -83,7 +96,7 @@ TEST_F(DesktopTest, hot_keys_reach_the_window_with_their_codes_while_bound_and_n
     setenv("DISPLAY", display.c_str(), 1);
     run.window = platform_window_open(procedure, nullptr);
     ASSERT_NE(run.window, nullptr);
-    platform_timer_start(run.window, 1, 700);
+    platform_timer_start(run.window, 1, 100);
     platform_window_loop(run.window);
     if (run.holder > 0) {
         kill(run.holder, SIGKILL);

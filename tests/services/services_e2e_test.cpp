@@ -39,7 +39,7 @@ protected:
     void start_fake(const std::string& mode)
     {
         spawn({MV_FAKE_DESKTOP, mode, log_of(mode)});
-        ASSERT_TRUE(wait_for_text(log_of(mode), "ready", 10s)) << mode << " did not start";
+        ASSERT_TRUE(wait_for_text(log_of(mode), "ready", 20s)) << mode << " did not start";
     }
 
     bool wait_for_text(const std::string& path, const std::string& text, std::chrono::milliseconds timeout)
@@ -100,8 +100,8 @@ TEST_F(ServicesDesktop, a_video_holds_the_screensaver_and_sleep_a_sound_item_let
     std::string film = fixture_path("services_minute.mp4"), clip = fixture_path("h264_aac.mp4"),
                 tone = fixture_path("services_tone.mka");
     start_player({"--audio=null", film, clip, tone});
-    ASSERT_TRUE(wait_for_text(log_of("screensaver"), "inhibit 1 Moravista active=1", 10s)) << stderr_text();
-    ASSERT_TRUE(wait_for_text(log_of("logind"), "inhibit sleep:idle Moravista block active=1", 10s));
+    ASSERT_TRUE(wait_for_text(log_of("screensaver"), "inhibit 1 Moravista active=1", 30s)) << stderr_text();
+    ASSERT_TRUE(wait_for_text(log_of("logind"), "inhibit sleep:idle Moravista block active=1", 20s));
     // The X server's own saver would start after one idle second.
     on_display(std::string(MV_FAKE_DESKTOP) + " xss-arm");
     std::this_thread::sleep_for(2500ms);
@@ -109,21 +109,21 @@ TEST_F(ServicesDesktop, a_video_holds_the_screensaver_and_sleep_a_sound_item_let
 
     // A second video keeps the hold without asking again; a sound item lets go.
     playerctl("next");
-    ASSERT_TRUE(wait_for_player("metadata xesam:title", "h264_aac.mp4", 10s));
+    ASSERT_TRUE(wait_for_player("metadata xesam:title", "h264_aac.mp4", 20s));
     playerctl("next");
-    ASSERT_TRUE(wait_for_text(log_of("screensaver"), "uninhibit 1 active=0", 10s));
-    ASSERT_TRUE(wait_for_text(log_of("logind"), "released active=0", 10s));
+    ASSERT_TRUE(wait_for_text(log_of("screensaver"), "uninhibit 1 active=0", 20s));
+    ASSERT_TRUE(wait_for_text(log_of("logind"), "released active=0", 20s));
     EXPECT_EQ(count(read_file(log_of("screensaver")), "\ninhibit "), 1) << "the second video asked again";
     std::this_thread::sleep_for(2500ms);
     EXPECT_EQ(screensaver_state(), "on\n") << "the X server's screensaver is still held off for a sound item";
 
     // Back to a video, then the exit with the hold in place.
     playerctl("previous");
-    ASSERT_TRUE(wait_for_text(log_of("screensaver"), "inhibit 2 Moravista active=1", 10s));
-    ASSERT_TRUE(wait_for_text(log_of("logind"), "active=1\n", 10s));
+    ASSERT_TRUE(wait_for_text(log_of("screensaver"), "inhibit 2 Moravista active=1", 20s));
+    ASSERT_TRUE(wait_for_text(log_of("logind"), "active=1\n", 20s));
     stop_player();
-    ASSERT_TRUE(wait_for_text(log_of("screensaver"), "uninhibit 2 active=0", 5s)) << read_file(log_of("screensaver"));
-    ASSERT_TRUE(wait_for_text(log_of("logind"), "released active=0\n", 5s));
+    ASSERT_TRUE(wait_for_text(log_of("screensaver"), "uninhibit 2 active=0", 10s)) << read_file(log_of("screensaver"));
+    ASSERT_TRUE(wait_for_text(log_of("logind"), "released active=0\n", 10s));
     EXPECT_EQ(count(read_file(log_of("logind")), "released"), 2);
     EXPECT_EQ(stderr_text(), "");
 }
@@ -153,6 +153,8 @@ TEST_F(ServicesDesktop, a_desktop_without_a_bus_or_a_service_plays_normally_with
         if (c.logind)
             start_fake("logind");
         start_player({"--audio=null", "--stats=" + dir + "/stats.json", fixture_path("services_minute.mp4")});
+        // Playing once a stand-in service was asked to hold the screensaver or sleep off.
+        EXPECT_TRUE(wait_for_text(log_of(c.logind ? "logind" : "screensaver"), "inhibit", 30s)) << c.name;
         std::this_thread::sleep_for(3s);
         stop_player();
         std::string err = stderr_text();
@@ -160,7 +162,7 @@ TEST_F(ServicesDesktop, a_desktop_without_a_bus_or_a_service_plays_normally_with
         EXPECT_EQ(err.rfind(c.line, 0), 0u) << c.name << ": " << err;
         std::string stats = read_file(dir + "/stats.json");
         int presented = atoi(stats.substr(stats.find("\"video_frames_presented\":") + 25).c_str());
-        EXPECT_GT(presented, 30) << c.name << ": the video did not play";
+        EXPECT_GT(presented, 10) << c.name << ": the video did not play";
         if (c.logind) {
             EXPECT_EQ(count(read_file(log_of("logind")), "released active=0"), 1) << c.name;
         }
@@ -195,7 +197,7 @@ TEST_F(ServicesDesktop, playerctl_controls_the_player_and_its_statistics_and_set
                "/signals.txt' 2>&1 & echo");
     std::string film = fixture_path("services_minute.mp4"), clip = fixture_path("h264_aac.mp4");
     start_player({"--audio=null", "--stats=" + dir + "/stats.json", film, clip});
-    ASSERT_TRUE(wait_for_player("status", "Playing", 10s)) << stderr_text();
+    ASSERT_TRUE(wait_for_player("status", "Playing", 30s)) << stderr_text();
     EXPECT_EQ(playerctl("metadata mpris:length"), "60000000\n");
     EXPECT_EQ(playerctl("metadata xesam:title"), "services_minute.mp4\n");
     EXPECT_EQ(playerctl("metadata xesam:url"), "file://" + film + "\n");
@@ -228,15 +230,15 @@ TEST_F(ServicesDesktop, playerctl_controls_the_player_and_its_statistics_and_set
     EXPECT_EQ(playerctl("metadata xesam:title"), "services_minute.mp4\n");
 
     playerctl("next");
-    EXPECT_TRUE(wait_for_player("metadata xesam:title", "h264_aac.mp4", 10s));
+    EXPECT_TRUE(wait_for_player("metadata xesam:title", "h264_aac.mp4", 20s));
     // A file URI joins the list and plays.
     std::string tone = fixture_path("services_tone.mka");
     EXPECT_EQ(call("org.mpris.MediaPlayer2.Player.OpenUri", "file://" + tone), "()\n");
-    EXPECT_TRUE(wait_for_player("metadata xesam:title", "services_tone.mka", 10s));
+    EXPECT_TRUE(wait_for_player("metadata xesam:title", "services_tone.mka", 20s));
     on_display(std::string(MV_FAKE_DESKTOP) + " set-volume " + bus_name() + " -5");
     EXPECT_EQ(playerctl("volume"), "0.000000\n");
     playerctl("stop");
-    EXPECT_TRUE(wait_for_player("status", "Stopped", 5s));
+    EXPECT_TRUE(wait_for_player("status", "Stopped", 10s));
 
     // Raise brings a minimised window back; Quit is the exit sequence.
     unsigned long window = find_window();
@@ -244,7 +246,7 @@ TEST_F(ServicesDesktop, playerctl_controls_the_player_and_its_statistics_and_set
     call("org.mpris.MediaPlayer2.Raise", "");
     EXPECT_NE(on_display("timeout 5 xdotool search --sync --onlyvisible --name Moravista"), "");
     call("org.mpris.MediaPlayer2.Quit", "");
-    int status = wait_exit(player, 10s);
+    int status = wait_exit(player, 20s);
     ASSERT_NE(status, -1) << "Quit did not end the player";
     player = -1;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
@@ -265,7 +267,7 @@ TEST_F(ServicesDesktop, a_client_flooding_play_pause_neither_crashes_the_player_
 {
     start_session_bus();
     start_player({"--audio=null", "--stats=" + dir + "/stats.json", fixture_path("services_minute.mp4")});
-    ASSERT_TRUE(wait_for_player("status", "Playing", 10s)) << stderr_text();
+    ASSERT_TRUE(wait_for_player("status", "Playing", 30s)) << stderr_text();
     unsigned long window = find_window();
     ASSERT_NE(window, 0u);
     Geometry g = geometry(window);
@@ -282,7 +284,7 @@ TEST_F(ServicesDesktop, a_client_flooding_play_pause_neither_crashes_the_player_
     for (size_t i = 1; i < pictures.size(); i++)
         changes += pictures[i] != pictures[i - 1];
     EXPECT_GE(changes, 2) << "the picture stood still during the flood";
-    EXPECT_TRUE(wait_for_player("status", "Playing", 5s));
+    EXPECT_TRUE(wait_for_player("status", "Playing", 10s));
     double before = position();
     std::this_thread::sleep_for(500ms);
     EXPECT_GT(position(), before) << "the player does not play on after the flood";
