@@ -102,6 +102,14 @@ TEST_F(DesktopTest, hot_keys_reach_the_window_with_their_codes_while_bound_and_n
         kill(run.holder, SIGKILL);
         waitpid(run.holder, nullptr, 0);
     }
+    // The window took SIGINT and SIGTERM for itself; the tests after this
+    // one stop their helpers with them.
+    sigset_t close_signals;
+    sigemptyset(&close_signals);
+    sigaddset(&close_signals, SIGINT);
+    sigaddset(&close_signals, SIGTERM);
+    pthread_sigmask(SIG_UNBLOCK, &close_signals, nullptr);
+    unsetenv("DISPLAY");
 
     EXPECT_EQ(run.bound, PLATFORM_HOTKEY_COUNT);
     EXPECT_EQ(run.grab_while_bound, "busy\n");
