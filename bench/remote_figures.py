@@ -231,7 +231,7 @@ def main():
     bus = subprocess.run(["dbus-daemon", "--session", "--fork", "--print-address=1", "--print-pid=1",
                           "--nopidfile"], capture_output=True, text=True).stdout.split("\n")
     env = dict(os.environ, DISPLAY=display, DBUS_SESSION_BUS_ADDRESS=bus[0])
-    wm = subprocess.Popen(["openbox", "--sm-disable"], env=env, stderr=subprocess.DEVNULL)
+    wm = subprocess.Popen(["openbox", "--sm-disable"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
         time.sleep(1)
         what = sys.argv[3:] or ["latency", "cpu", "memory"]
