@@ -8,6 +8,7 @@
 #include "core/window_types.h"
 
 struct WindowDesktop;
+struct DesktopServices;
 
 struct MainWindow {
     void* handle;                      // the platform window, null headless
@@ -48,6 +49,10 @@ struct MainWindow {
     std::atomic<int32_t> tray_flags;
     WindowRect saved_placement;     // the windowed rectangle, taken when a screen mode is entered
     WindowRect previous_normal_rect; // normal_rect before its last change (a maximise by the desktop may come after its resize)
+    // Hot keys, screensaver and sleep, the media-player interface (window
+    // thread only).
+    const DesktopServices* services; // null headless
+    int32_t power_blocking;          // 1 while the screensaver and sleep are held off
 };
 
 constexpr int32_t TRAY_ICON_SHOWN = 7;

@@ -186,3 +186,13 @@ constexpr unsigned MSG_BALLOON = 0x502;
 // The desktop itself asked for full screen (a 1) or for leaving it (a 0),
 // for instance from a window-manager shortcut.
 constexpr unsigned MSG_FULLSCREEN_REQUEST = 0x503;
+// ---- hot keys, timers, screensaver and trimming ----
+// MSG_HOTKEY carries the key code of its row: 'M', 'R', 'B', Page Up, 'N',
+// Page Down, 'P', 'S', Left, Right, Up, Down. MSG_TIMER's timer 0 trims.
+// Posted by the media thread (never sent, so the desktop's bus calls cannot
+// hold it up): a: MEDIA_OPENED_VIDEO, MEDIA_OPENED_SOUND or MEDIA_STOPPED.
+constexpr unsigned MSG_MEDIA_STATE = 0x0520;
+enum MediaState { MEDIA_OPENED_SOUND = 0, MEDIA_OPENED_VIDEO = 1, MEDIA_STOPPED = 2 };
+// Posted by the engine while "清理内存" is on: trim once, a second from now
+// (the window's timer 0).
+constexpr unsigned MSG_TRIM_SOON = 0x0521;

@@ -179,6 +179,7 @@ static void finish_seek(PlayerContext* ctx, DemuxState* st, SeekOrder order, int
         push_node(ctx, st->accepted);
         st->accepted = next;
     }
+    ask_for_trim_soon();
 }
 
 // The seek itself. False when it failed both ways.

@@ -87,6 +87,10 @@ void release_accepted(PlayerContext* ctx, DemuxState* st);
 // Waits for room in the ring, then hands the node over.
 void push_node(PlayerContext* ctx, PacketNode* node);
 
+// While "清理内存" is on: asks the window thread to trim the memory a second
+// from now (after an item opened or a seek, when the old pictures are gone).
+void ask_for_trim_soon();
+
 // Track switches asked for through track_switch_request (demux loop).
 void handle_track_switch(PlayerContext* ctx);
 // Unloads the subtitle source and closes the subtitle stream.

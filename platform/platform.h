@@ -241,10 +241,6 @@ const char* audio_device_wav_path(void);
 
 // ---- input and commands ----
 void platform_window_minimize(void* window);
-// Timer id (0..3) of the window: MSG_TIMER with a = id every period_ms on
-// the window thread until it is killed. Window thread.
-void platform_window_set_timer(void* window, unsigned id, unsigned period_ms);
-void platform_window_kill_timer(void* window, unsigned id);
 // Shows the file at an absolute path in the desktop's file manager (its
 // folder opened where no file manager answers the session bus). Returns at
 // once; 0 when the request was not taken (not an absolute path, too many
@@ -257,3 +253,67 @@ int32_t key_code_of_keysym(uint32_t keysym);
 // The key symbol of a key name as X spells it ("space", "Left", "Prior",
 // "a", "XF86AudioNext"...); 0 for an unknown name.
 uint32_t keysym_of_name(const char* name);
+// ---- hot keys, timers, screensaver and sleep, the media-player interface ----
+// Window thread only.
+
+// Binds (on 1) or unbinds (0) the twelve Ctrl+Alt hot keys: M, R, B, Page
+// Up, N, Page Down, P, S, Left, Right, Up, Down. A press reaches the window
+// procedure as MSG_HOTKEY with the key's code. A key another program holds
+// stays unbound without a word. Returns how many keys are bound now.
+constexpr int PLATFORM_HOTKEY_COUNT = 12;
+int platform_hotkeys_bind(void* window, int on);
+
+// Timer `number` (0 to 7) delivers MSG_TIMER with its number every
+// period_ms until it is stopped; starting it again restarts the period.
+void platform_timer_start(void* window, unsigned number, unsigned period_ms);
+void platform_timer_stop(void* window, unsigned number);
+
+// A message box with an information icon, owned by the window; it does not
+// stop the window's loop.
+void platform_show_information(void* window, const char* title, const char* text);
+
+// Holds the screensaver, display power-off and idle sleep off (on 1) or lets
+// them go (0): the desktop's screensaver service, a logind block inhibitor
+// and the X server's screensaver. Never waits for a bus; a missing service
+// is told once on stderr and the player goes on without it.
+void platform_power_block(void* window, int on);
+// The exit: lets everything go now, waiting at most half a second for the
+// screensaver service.
+void platform_power_release_at_exit(void* window);
+
+// The desktop media-player interface (MPRIS 2): the player's state as the
+// window reads it, and the actions the interface asks of the window.
+enum MprisStatus { MPRIS_STOPPED = 0, MPRIS_PLAYING = 1, MPRIS_PAUSED = 2 };
+
+struct MprisState {
+    int32_t status;
+    int64_t position_us;
+    int64_t length_us;
+    int32_t volume;  // 0 to 300
+    uint32_t track;  // the open item's number (a new one with every item opened); 0 when none
+    int32_t seeking; // a seek is being carried out
+    int32_t can_play, can_pause, can_seek, can_go_next, can_go_previous;
+    char title[DISPLAY_NAME_UNITS * 3]; // UTF-8
+    char path[MEDIA_PATH_UNITS * 3];    // the item's path or location as the playlist has it
+};
+
+enum MprisAction {
+    MPRIS_RAISE, MPRIS_QUIT, MPRIS_PLAY, MPRIS_PAUSE, MPRIS_PLAY_PAUSE, MPRIS_STOP, MPRIS_NEXT,
+    MPRIS_PREVIOUS,
+    MPRIS_SEEK_BY,      // value: offset in microseconds
+    MPRIS_SET_POSITION, // value: position in microseconds, within the track
+    MPRIS_SET_VOLUME,   // value: level 0 to 300
+    MPRIS_OPEN,         // path: a local file to add and play
+};
+
+struct MprisHooks {
+    void* user;
+    void (*read_state)(void* user, MprisState* state);
+    // Carries out one action on the window thread; 0 when done, -1 when
+    // refused (nothing changed).
+    int (*act)(void* user, int action, int64_t value, const char* path);
+};
+
+// Owns org.mpris.MediaPlayer2.moravista.instance<pid> on the session bus
+// once it is connected, and announces changes of the state every 200 ms.
+void platform_mpris_start(void* window, const MprisHooks* hooks);

@@ -17,6 +17,7 @@ packages=(
   libsdl2-dev libkeybinder-3.0-dev libnotify-dev libepoxy-dev libegl-dev libva-dev
   fonts-noto-cjk ffmpeg libgtest-dev libgmock-dev xvfb xauth xdotool xclip x11-utils dbus dbus-x11
   openbox pulseaudio pulseaudio-utils trayer
+  playerctl libglib2.0-bin libxtst-dev
   clang libclang-rt-14-dev python3
 )
 

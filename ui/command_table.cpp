@@ -153,12 +153,3 @@ intptr_t on_sys_command(MainWindow* w, uintptr_t command)
     }
 }
 
-intptr_t on_timer(MainWindow* w, uintptr_t timer)
-{
-    // Timer 0 trims once, a second after the engine asked for it.
-    if (timer == 0) {
-        trim_working_set();
-        platform_window_kill_timer(w->handle, 0);
-    }
-    return 0;
-}

@@ -64,7 +64,6 @@ intptr_t on_mouse_button(MainWindow* w, unsigned msg, uintptr_t state, intptr_t 
 intptr_t on_mouse_wheel(MainWindow* w, intptr_t turn);
 intptr_t on_command(MainWindow* w, int32_t id, intptr_t b);
 intptr_t on_sys_command(MainWindow* w, uintptr_t command);
-intptr_t on_timer(MainWindow* w, uintptr_t timer);
 
 // ---- copying the subtitle text (C, command 1016) ----
 // The raw text of every event of track that shows at clock_ms, in track

@@ -2,6 +2,7 @@
 #include "platform/platform.h"
 #include "render/render.h"
 #include "settings/settings.h"
+#include "ui/services_internal.h"
 #include "ui/ui_internal.h"
 
 void window_create(MainWindow* w, const WindowCreation* creation)
@@ -86,6 +87,7 @@ int run_main_window(PlayerContext* ctx, const WindowCreation* creation)
     desktop.balloon_close_wait = platform_balloon_close_wait;
     w->handle = handle;
     w->desktop = &desktop;
+    desktop_services_start(w);
     static WindowLoop loop;
     loop = WindowLoop{bridge_send, bridge_post, handle};
     window_bridge_install(&loop);
@@ -133,6 +135,7 @@ int run_player_window(PlayerContext* ctx, const std::vector<std::string>& items)
     hooks.get_window_rect = settings_window_rect;
     hooks.install_cool_menu = settings_install_cool_menu;
     hooks.apply_always_on_top = apply_always_on_top_setting;
+    hooks.register_hotkeys = register_hotkeys_hook;
     settings_set_hooks(&hooks);
     CommandLinePlaylist playlist = command_line_playlist_of(ctx);
     WindowCreation creation{&items, &playlist, settings_load};

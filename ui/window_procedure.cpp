@@ -3,6 +3,7 @@
 #include "playlist/playlist.h"
 #include "ui/input_internal.h"
 #include "ui/menu_internal.h"
+#include "ui/services_internal.h"
 #include "ui/ui_internal.h"
 
 static intptr_t on_size(MainWindow* w, PlayerContext* ctx, uintptr_t kind)
@@ -62,7 +63,6 @@ static intptr_t input_procedure(MainWindow* w, unsigned msg, uintptr_t a, intptr
     case MSG_HOTKEY: return on_hotkey(w, int32_t(a));
     case MSG_COMMAND: return on_command(w, int32_t(a), b);
     case MSG_SYS_COMMAND: return on_sys_command(w, a);
-    case MSG_TIMER: return on_timer(w, a);
     default: return 0;
     }
 }
@@ -141,6 +141,16 @@ intptr_t window_procedure(MainWindow* window, unsigned msg, uintptr_t a, intptr_
         return 0;
     case MSG_COPY_DATA:
         return window_copy_data(window, reinterpret_cast<const CopyData*>(b));
+    // Hot keys, screensaver and trimming.
+    case MSG_MEDIA_STATE:
+        media_state_changed(window, int(a));
+        return 0;
+    case MSG_TRIM_SOON:
+        trim_soon(window);
+        return 0;
+    case MSG_TIMER:
+        window_timer_elapsed(window, unsigned(a));
+        return 0;
     default:
         return input_procedure(window, msg, a, b);
     }
