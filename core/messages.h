@@ -42,3 +42,9 @@ enum PlaylistSubCode {
     PLAYLIST_GET_OPTIONS = 4,   // build the open options of the item
     PLAYLIST_DEFERRED_SEEK = 5, // carry out a deferred seek
 };
+
+// ---- hardware decoding ----
+// An error box owned by the main window (a modal message box with an
+// error icon): a is the caption, b the text, both static UTF-8 strings.
+// Posted by the decoder thread; without a window the text goes to stderr.
+constexpr unsigned MSG_ERROR_BOX = 0x0530;

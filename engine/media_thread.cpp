@@ -9,6 +9,7 @@ extern "C" {
 }
 
 #include "core/core.h"
+#include "decode/decode.h"
 #include "engine/engine_internal.h"
 #include "queue/queue.h"
 #include "settings/settings.h"
@@ -85,9 +86,12 @@ static void start_item(PlayerContext* ctx, int32_t i)
     ctx->playing.store(ctx->open_play.load(std::memory_order_relaxed), std::memory_order_relaxed);
     if (ctx->open_index.load(std::memory_order_acquire) < 0)
         ctx->open_request.store(0, std::memory_order_relaxed);
-    // The previous item's pictures are released when this one has none.
-    if (ctx->slots[SLOT_VIDEO].stream_index.load(std::memory_order_relaxed) < 0)
+    // The previous item's pictures are released when this one has none,
+    // and with them the decoding device.
+    if (ctx->slots[SLOT_VIDEO].stream_index.load(std::memory_order_relaxed) < 0) {
         flush_frames(ctx, 0);
+        hw_device_release(ctx);
+    }
 }
 
 // Nothing is open.
@@ -98,6 +102,7 @@ static void go_idle(PlayerContext* ctx)
     cancel_menu(ctx);
     set_window_title(ctx, nullptr);
     flush_frames(ctx, 1);
+    hw_device_release(ctx);
     malloc_trim(0);
 }
 

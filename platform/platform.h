@@ -129,3 +129,13 @@ int32_t audio_device_rate(AudioDevice* device);
 int32_t audio_device_channels(AudioDevice* device);
 // The WAV file the current or last wav device writes, or an empty string.
 const char* audio_device_wav_path(void);
+
+// ---- hardware decoding and GPU presentation ----
+
+// A modal error box owned by the window (window thread); without a window
+// the caption and text go to stderr.
+void platform_message_box(void* window, const char* caption, const char* text);
+// The presentation thread's own display connection (an Xlib Display*) and
+// the picture's child window, for drawing with OpenGL; false while the
+// window has no picture child yet or the display cannot be opened.
+bool platform_picture_target(void* window, void** native_display, unsigned long* native_window);

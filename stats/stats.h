@@ -29,6 +29,10 @@ struct StatsItem {
     char subtitle_path[1040];
     int32_t subtitle_events;
     char subtitle_first_text[256];
+    // Which paths played the item's pictures: "software", "vaapi" or "cuda",
+    // and "cpu" or "gl" (the last picture's; empty until one was decoded/shown).
+    char decoder[12];
+    char presenter[8];
 };
 
 // Why a seek was carried out: the engine's own seeks are marked so that a
@@ -126,6 +130,12 @@ void stats_sound_written(PlayerContext* ctx, int32_t time_ms, bool without_video
 void stats_sound_reset(PlayerContext* ctx);
 // One measured offset between the sound heard and the picture shown.
 void stats_av_offset(PlayerContext* ctx, int32_t offset_ms);
+
+// ---- decoding and presentation paths ----
+// The decoder thread decoded a picture this way ("software", "vaapi", "cuda").
+void stats_item_decoder(PlayerContext* ctx, const char* name);
+// The presentation thread drew a picture of the item this way ("cpu", "gl").
+void stats_item_presenter(PlayerContext* ctx, const char* name);
 
 // ---- reading ----
 struct StatsOffsets {
