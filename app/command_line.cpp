@@ -60,6 +60,10 @@ bool parse_option(const char* arg, CommandLine* cl)
         cl->quit_at_end = true;
     else if (strcmp(arg, "--no-settings") == 0)
         cl->no_settings = true;
+    else if (strcmp(arg, "--gpu") == 0)
+        cl->gpu = 1;
+    else if (strcmp(arg, "--no-gpu") == 0)
+        cl->gpu = -1;
     else if ((v = option_value(arg, "--audio")))
         return (strcmp(v, "sdl") == 0 || strcmp(v, "null") == 0 || (strncmp(v, "wav:", 4) == 0 && v[4])) &&
                (cl->audio = v, true);
@@ -114,6 +118,9 @@ const char* command_line_help()
            "  --snapshot=MS:FILE.png\n"
            "                        write the picture at position MS as PNG (may repeat)\n"
            "  --copy-to=FILE.png    picture copies go to this file instead of the clipboard\n"
+           "  --gpu                 draw video with OpenGL even where it runs in software;\n"
+           "                        without a window, draw it off-screen (snapshots read it back)\n"
+           "  --no-gpu              draw every picture on the CPU\n"
            "  --version             print the version and exit\n"
            "  --help                print this help and exit\n";
 }

@@ -76,6 +76,7 @@ int run_main_window(PlayerContext* ctx, const WindowCreation* creation)
     loop = WindowLoop{bridge_send, bridge_post, handle};
     window_bridge_install(&loop);
     render_set_blit_hook(platform_blit, handle);
+    render_set_picture_window(ctx, handle);
     render_set_clipboard_hook(platform_clipboard_set, handle);
     window_procedure(w, MSG_CREATE, reinterpret_cast<uintptr_t>(creation), 0);
     return platform_window_loop(handle);
