@@ -96,6 +96,41 @@ void blend_transparency(uint8_t* dst, int64_t dst_pitch, const uint8_t* src, int
     }
 }
 
+void scale_bgrt_bilinear(const uint8_t* src, int32_t sw, int32_t sh, int64_t src_pitch, uint8_t* dst, int32_t dw,
+                         int32_t dh, int64_t dst_pitch)
+{
+    // Source positions of the destination pixels' centres in 1/256 pixel,
+    // clamped at the edges as a texture sampler clamps.
+    auto position = [](int32_t i, int32_t from, int32_t to, int32_t* index, uint32_t* weight) {
+        int64_t p = ((2 * int64_t(i) + 1) * from * 256) / (2 * int64_t(to)) - 128;
+        if (p < 0)
+            p = 0;
+        if (p > int64_t(from - 1) * 256)
+            p = int64_t(from - 1) * 256;
+        *index = int32_t(p >> 8);
+        *weight = uint32_t(p & 255);
+    };
+    for (int32_t y = 0; y < dh; y++) {
+        int32_t y0;
+        uint32_t wy;
+        position(y, sh, dh, &y0, &wy);
+        const uint8_t* row0 = src + int64_t(y0) * src_pitch;
+        const uint8_t* row1 = y0 + 1 < sh ? row0 + src_pitch : row0;
+        uint8_t* out = dst + int64_t(y) * dst_pitch;
+        for (int32_t x = 0; x < dw; x++) {
+            int32_t x0;
+            uint32_t wx;
+            position(x, sw, dw, &x0, &wx);
+            const int32_t x1 = x0 + 1 < sw ? x0 + 1 : x0;
+            for (int i = 0; i < 4; i++) {
+                const uint32_t top = row0[4 * x0 + i] * (256 - wx) + row0[4 * x1 + i] * wx;
+                const uint32_t bottom = row1[4 * x0 + i] * (256 - wx) + row1[4 * x1 + i] * wx;
+                out[4 * x + i] = uint8_t((top * (256 - wy) + bottom * wy + 32768) >> 16);
+            }
+        }
+    }
+}
+
 namespace {
 
 struct CpuTarget {
@@ -104,29 +139,42 @@ struct CpuTarget {
     size_t scratch_bytes;
 };
 
+bool reserve(CpuTarget* t, size_t bytes)
+{
+    if (bytes <= t->scratch_bytes)
+        return true;
+    auto* grown = static_cast<uint8_t*>(realloc(t->scratch, bytes));
+    if (!grown)
+        return false;
+    t->scratch = grown;
+    t->scratch_bytes = bytes;
+    return true;
+}
+
+// The GL path's way, on the CPU: the palette picture shrunk (never
+// enlarged) by nearest samples, then stretched bilinearly onto the screen.
 void blend_rect(void* user, const AVSubtitleRect* rect, const OsdRect& screen)
 {
     auto* t = static_cast<CpuTarget*>(user);
     FrameDisplay* d = &t->ctx->display;
-    // Cut to the client area; the scaled picture is laid out for the whole rectangle.
     const int32_t w = screen.right - screen.left, h = screen.bottom - screen.top;
-    const size_t bytes = size_t(w) * size_t(h) * 4;
-    if (bytes > t->scratch_bytes) {
-        auto* grown = static_cast<uint8_t*>(realloc(t->scratch, bytes));
-        if (!grown)
-            return;
-        t->scratch = grown;
-        t->scratch_bytes = bytes;
-    }
-    bitmap_to_bgrt(rect, t->scratch, int64_t(w) * 4, w, h);
+    const int32_t tw = w < rect->w ? w : rect->w, th = h < rect->h ? h : rect->h;
+    const size_t small_bytes = size_t(tw) * size_t(th) * 4;
+    if (!reserve(t, small_bytes + size_t(w) * size_t(h) * 4))
+        return;
+    uint8_t* small = t->scratch;
+    uint8_t* large = t->scratch + small_bytes;
+    bitmap_to_bgrt(rect, small, int64_t(tw) * 4, tw, th);
+    scale_bgrt_bilinear(small, tw, th, int64_t(tw) * 4, large, w, h, int64_t(w) * 4);
+    // Cut to the client area.
     const int32_t x0 = screen.left < 0 ? 0 : screen.left, y0 = screen.top < 0 ? 0 : screen.top;
     const int32_t x1 = screen.right > d->client_width ? d->client_width : screen.right;
     const int32_t y1 = screen.bottom > d->client_height ? d->client_height : screen.bottom;
     if (x0 >= x1 || y0 >= y1)
         return;
     blend_transparency(d->buffer_bits + int64_t(y0) * d->buffer_pitch + int64_t(x0) * 4, d->buffer_pitch,
-                       t->scratch + (int64_t(y0 - screen.top) * w + (x0 - screen.left)) * 4, int64_t(w) * 4,
-                       x1 - x0, y1 - y0);
+                       large + (int64_t(y0 - screen.top) * w + (x0 - screen.left)) * 4, int64_t(w) * 4, x1 - x0,
+                       y1 - y0);
 }
 
 } // namespace

@@ -144,6 +144,10 @@ void visit_bitmap_subtitles(PlayerContext* ctx, int32_t time_ms, const OsdRect& 
 // The palette picture at out_w x out_h (nearest sample), each pixel its
 // colour premultiplied by its opacity and its transparency in the fourth byte.
 void bitmap_to_bgrt(const AVSubtitleRect* rect, uint8_t* out, int64_t pitch, int32_t out_w, int32_t out_h);
+// Stretches a BGRT picture sw x sh onto dw x dh, bilinear between the
+// nearest pixel centres (as a GPU samples a texture), edges clamped.
+void scale_bgrt_bilinear(const uint8_t* src, int32_t sw, int32_t sh, int64_t src_pitch, uint8_t* dst, int32_t dw,
+                         int32_t dh, int64_t dst_pitch);
 // Every byte d of the destination becomes s + d x T / 255, T the source's
 // fourth byte (the transparency), rounded.
 void blend_transparency(uint8_t* dst, int64_t dst_pitch, const uint8_t* src, int64_t src_pitch, int32_t w,
