@@ -80,13 +80,6 @@ static int decoder_thread_count(const AVCodecParameters* par)
     return 0;
 }
 
-static bool current_picture_on_device(PlayerContext* ctx)
-{
-    StreamSlot* slot = &ctx->slots[SLOT_VIDEO];
-    const AVFrame* frame = slot->frames[current_frame_index(slot)].frame;
-    return frame && frame->width > 0 && frame->hw_frames_ctx;
-}
-
 // Frees a decoding context and what hardware decoding kept beside it.
 static void free_codec(AVCodecContext** codec)
 {
@@ -116,14 +109,11 @@ int open_stream(PlayerContext* ctx, int32_t choice, int type, AVCodecContext** c
         return -1;
     }
     codec->pkt_timebase = stream->time_base;
-    if (type == AVMEDIA_TYPE_VIDEO &&
-        hw_decoder_prepare(ctx, stream, codec, settings.hw_decode.load(std::memory_order_relaxed))) {
-        // The picture on screen may come from the previous decoder's surfaces.
-        if (current_picture_on_device(ctx))
-            flush_frames(ctx, 0);
-    } else {
+    // Pictures of an earlier decoder's surfaces keep their pool alive, so
+    // the one on screen needs no flush when a new decoder starts.
+    if (type != AVMEDIA_TYPE_VIDEO ||
+        !hw_decoder_prepare(ctx, stream, codec, settings.hw_decode.load(std::memory_order_relaxed)))
         codec->thread_count = decoder_thread_count(stream->codecpar);
-    }
     if (avcodec_open2(codec, decoder, nullptr) < 0) {
         free_codec(&codec);
         return -1;
