@@ -211,13 +211,26 @@ int hw_get_buffer(AVCodecContext* codec, AVFrame* frame, int flags)
     return ret;
 }
 
+// A stream the device was meant for is decoded in software after all (its
+// profile or size is not offered, or the driver could not make the
+// decoder, when FFmpeg asks again without the device's format): said once.
+static void report_software(HwDecoder* decoder)
+{
+    if (!decoder || decoder->failure_reported || decoder->fallback.load(std::memory_order_relaxed))
+        return;
+    decoder->failure_reported = 1;
+    fprintf(stderr, "moravista: the decoding device cannot decode this stream; decoding in software\n");
+}
+
 AVPixelFormat hw_get_format(AVCodecContext* codec, const AVPixelFormat* formats)
 {
     auto* decoder = static_cast<HwDecoder*>(codec->opaque);
     for (const AVPixelFormat* p = formats; *p != AV_PIX_FMT_NONE; p++) {
         const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(*p);
-        if (!desc || !(desc->flags & AV_PIX_FMT_FLAG_HWACCEL))
+        if (!desc || !(desc->flags & AV_PIX_FMT_FLAG_HWACCEL)) {
+            report_software(decoder);
             return *p; // the first software format: FFmpeg decodes in software
+        }
         if (!decoder || *p != decoder->hw_format || decoder->fallback.load(std::memory_order_relaxed))
             continue;
         const AVPixelFormat sw_format = surface_format(codec->sw_pix_fmt);
