@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "support/desktop.h"
 #include "support/fixtures.h"
 
 namespace {
@@ -74,19 +75,6 @@ double png_psnr(const Png& a, const Png& b)
     return sum == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 * double(count) / sum);
 }
 
-std::string read_text(const std::string& path)
-{
-    std::string text;
-    if (FILE* f = fopen(path.c_str(), "r")) {
-        char chunk[4096];
-        size_t n;
-        while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)
-            text.append(chunk, n);
-        fclose(f);
-    }
-    return text;
-}
-
 // The program with --gpu draws off-screen and reads its pictures back: the
 // first picture of each clip (with the subtitle file beside the 8-bit one and
 // the opening notice) agrees with the CPU path's, and the statistics name
@@ -109,7 +97,7 @@ TEST(HeadlessSnapshots, the_gl_path_draws_off_screen_what_the_cpu_path_draws)
                                         "' --stats='" + stats + "' '" + fixture_path(c.clip) + "' 2>/dev/null";
             ASSERT_EQ(system(command.c_str()), 0) << c.clip;
             pictures[gl] = read_png(png);
-            const std::string json = read_text(stats);
+            const std::string json = desktop_test::read_file(stats);
             EXPECT_NE(json.find(gl ? "\"presenter\":\"gl\"" : "\"presenter\":\"cpu\""), std::string::npos)
                 << c.clip << ": " << json;
             EXPECT_NE(json.find("\"decoder\":\"software\""), std::string::npos) << c.clip << ": " << json;
