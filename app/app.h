@@ -23,6 +23,7 @@ struct CommandLine {
     bool show_help;
     bool quit_at_end;
     bool no_settings;
+    int32_t gpu; // --gpu 1, --no-gpu -1, else 0 (the mode's default)
     std::string audio;      // "sdl", "null" or "wav:PATH"; empty: the mode's default
     std::string input_path; // --input
     std::string stats_path; // --stats

@@ -61,6 +61,10 @@ bool parse_option(const char* arg, CommandLine* cl)
         cl->quit_at_end = true;
     else if (strcmp(arg, "--no-settings") == 0)
         cl->no_settings = true;
+    else if (strcmp(arg, "--gpu") == 0)
+        cl->gpu = 1;
+    else if (strcmp(arg, "--no-gpu") == 0)
+        cl->gpu = -1;
     else if ((v = option_value(arg, "--audio")))
         return (strcmp(v, "sdl") == 0 || strcmp(v, "null") == 0 || (strncmp(v, "wav:", 4) == 0 && v[4])) &&
                (cl->audio = v, true);
@@ -161,6 +165,9 @@ const char* command_line_help()
            "                        hand a data message to the running player PID and print\n"
            "                        its result: 0x6170 appends PAYLOAD as an entry,\n"
            "                        0x7374XXXX titles entry XXXX, 0x7370XXXX sets its parameters\n"
+           "  --gpu                 draw video with OpenGL even where it runs in software;\n"
+           "                        without a window, draw it off-screen (snapshots read it back)\n"
+           "  --no-gpu              draw every picture on the CPU\n"
            "  --version             print the version and exit\n"
            "  --help                print this help and exit\n";
 }

@@ -119,6 +119,14 @@ int main(int argc, char** argv)
         return 1;
     }
     ctx->quit_at_end.store(cl.quit_at_end ? 1 : 0, std::memory_order_relaxed);
+    // Video on the GPU: with a window where OpenGL runs on graphics hardware
+    // (or always, asked for); without one only when asked for.
+    if (cl.gpu < 0)
+        render_set_gpu_mode(ctx, RENDER_GPU_OFF);
+    else if (cl.headless)
+        render_set_gpu_mode(ctx, cl.gpu > 0 ? RENDER_GPU_OFFSCREEN : RENDER_GPU_OFF);
+    else
+        render_set_gpu_mode(ctx, cl.gpu > 0 ? RENDER_GPU_ON : RENDER_GPU_AUTO);
     if (!cl.stats_path.empty()) {
         stats_path = cl.stats_path.c_str();
         stats_enable(ctx, start_ms);

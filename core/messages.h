@@ -196,3 +196,8 @@ enum MediaState { MEDIA_OPENED_SOUND = 0, MEDIA_OPENED_VIDEO = 1, MEDIA_STOPPED 
 // Posted by the engine while "清理内存" is on: trim once, a second from now
 // (the window's timer 0).
 constexpr unsigned MSG_TRIM_SOON = 0x0521;
+// ---- hardware decoding ----
+// An error box owned by the main window (a modal message box with an
+// error icon): a is the caption, b the text, both static UTF-8 strings.
+// Posted by the decoder thread; without a window the text goes to stderr.
+constexpr unsigned MSG_ERROR_BOX = 0x0530;

@@ -182,6 +182,7 @@ void demux_loop(PlayerContext* ctx)
         if (ctx->open_index.load(std::memory_order_acquire) >= 0)
             break;
         handle_track_switch(ctx);
+        handle_hw_fallback(ctx);
         if (handle_seek(ctx, &st) == PASS_GO_ON) {
             PassResult result = read_packet(ctx, &st);
             if (result == PASS_AT_ONCE)

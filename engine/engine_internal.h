@@ -39,8 +39,9 @@ bool open_video(PlayerContext* ctx, int32_t choice);
 // Closes the slot's stream: decoder flushed and freed, index -1.
 void close_slot(PlayerContext* ctx, int kind);
 
-// Hardware decoding is not built yet: no stream is eligible.
-bool hardware_decoding_eligible(PlayerContext* ctx, const AVStream* stream, const AVCodec* decoder);
+// A video decoder that failed on the device is reopened in software at
+// the current position (demux loop).
+void handle_hw_fallback(PlayerContext* ctx);
 
 // "16:9<1>", "720:409≈16:9<1.422>": the display aspect, its approximation
 // by small numbers when the exact one has large terms, and the sample aspect.
@@ -77,6 +78,7 @@ struct DemuxState {
     int backward;           // the backward flag of the current seek
     int32_t forward;        // seek_forward as the current seek found it
     int32_t keyframes_only; // -1 unknown, else whether the index holds only key frames
+    int32_t seek_deferred;  // a seek of this item went round the window thread
 };
 
 // A seek waiting in seek_target_ms: carried out when the decoder has let go

@@ -7,6 +7,7 @@ extern "C" {
 }
 
 #include "core/core.h"
+#include "decode/decode.h"
 #include "engine/engine_internal.h"
 #include "queue/queue.h"
 #include "settings/settings.h"
@@ -83,10 +84,13 @@ static void start_item(PlayerContext* ctx, int32_t i)
     ctx->playing.store(ctx->open_play.load(std::memory_order_relaxed), std::memory_order_relaxed);
     if (ctx->open_index.load(std::memory_order_acquire) < 0)
         ctx->open_request.store(0, std::memory_order_relaxed);
-    // The previous item's pictures are released when this one has none.
+    // The previous item's pictures are released when this one has none,
+    // and with them the decoding device.
     bool video = ctx->slots[SLOT_VIDEO].stream_index.load(std::memory_order_relaxed) >= 0;
-    if (!video)
+    if (!video) {
         flush_frames(ctx, 0);
+        hw_device_release(ctx);
+    }
     // Posted: the screensaver and sleep calls on the desktop's buses happen
     // on the window thread and never hold up the item.
     window_post(MSG_MEDIA_STATE, video ? MEDIA_OPENED_VIDEO : MEDIA_OPENED_SOUND, 0);
@@ -101,6 +105,7 @@ static void go_idle(PlayerContext* ctx)
     cancel_menu(ctx);
     set_window_title(ctx, nullptr);
     flush_frames(ctx, 1);
+    hw_device_release(ctx);
     // The window thread lets the screensaver go and trims, as the option says.
     window_post(MSG_MEDIA_STATE, MEDIA_STOPPED, 0);
 }

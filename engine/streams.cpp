@@ -11,6 +11,8 @@ extern "C" {
 #include "core/core.h"
 #include "engine/engine_internal.h"
 #include "queue/queue.h"
+#include "decode/decode.h"
+#include "settings/settings.h"
 
 constexpr int ATTACHED_PICTURE = AV_DISPOSITION_ATTACHED_PIC; // 0x400
 constexpr int DEFAULT_OR_FORCED = AV_DISPOSITION_DEFAULT | AV_DISPOSITION_FORCED;
@@ -33,11 +35,6 @@ int slot_of_stream(PlayerContext* ctx, int stream)
             return kind;
     }
     return -1;
-}
-
-bool hardware_decoding_eligible(PlayerContext* ctx, const AVStream* stream, const AVCodec* decoder)
-{
-    return false;
 }
 
 // ---- choosing and opening one stream ----
@@ -82,6 +79,14 @@ static int decoder_thread_count(const AVCodecParameters* par)
     return 0;
 }
 
+// Frees a decoding context and what hardware decoding kept beside it.
+static void free_codec(AVCodecContext** codec)
+{
+    void* hw = hw_decoder_armed(*codec) ? (*codec)->opaque : nullptr;
+    avcodec_free_context(codec);
+    hw_decoder_release(hw);
+}
+
 int open_stream(PlayerContext* ctx, int32_t choice, int type, AVCodecContext** codec_out)
 {
     *codec_out = nullptr;
@@ -99,14 +104,17 @@ int open_stream(PlayerContext* ctx, int32_t choice, int type, AVCodecContext** c
     if (!codec)
         return -1;
     if (avcodec_parameters_to_context(codec, stream->codecpar) < 0) {
-        avcodec_free_context(&codec);
+        free_codec(&codec);
         return -1;
     }
     codec->pkt_timebase = stream->time_base;
-    if (!hardware_decoding_eligible(ctx, stream, decoder))
+    // Pictures of an earlier decoder's surfaces keep their pool alive, so
+    // the one on screen needs no flush when a new decoder starts.
+    if (type != AVMEDIA_TYPE_VIDEO ||
+        !hw_decoder_prepare(ctx, stream, codec, settings.hw_decode.load(std::memory_order_relaxed)))
         codec->thread_count = decoder_thread_count(stream->codecpar);
     if (avcodec_open2(codec, decoder, nullptr) < 0) {
-        avcodec_free_context(&codec);
+        free_codec(&codec);
         return -1;
     }
     *codec_out = codec;
@@ -120,7 +128,7 @@ void close_slot(PlayerContext* ctx, int kind)
     slot->stream_index.store(-1, std::memory_order_release);
     if (slot->codec) {
         avcodec_flush_buffers(slot->codec);
-        avcodec_free_context(&slot->codec);
+        free_codec(&slot->codec);
     }
 }
 

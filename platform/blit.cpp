@@ -175,3 +175,20 @@ void platform_blit(void* window, const uint8_t* bgrx, int pitch, int width, int 
     // pictures never queue up behind a slow server.
     XSync(s->display, False);
 }
+
+bool platform_picture_target(void* window, void** native_display, unsigned long* native_window)
+{
+    auto* w = static_cast<PlatformWindow*>(window);
+    if (!w)
+        return false;
+    unsigned long xid = w->picture_xid.load(std::memory_order_acquire);
+    if (!xid)
+        return false;
+    if (!w->blit)
+        w->blit = open_blit(w, xid);
+    if (!w->blit->display)
+        return false;
+    *native_display = w->blit->display;
+    *native_window = xid;
+    return true;
+}

@@ -317,3 +317,12 @@ struct MprisHooks {
 // Owns org.mpris.MediaPlayer2.moravista.instance<pid> on the session bus
 // once it is connected, and announces changes of the state every 200 ms.
 void platform_mpris_start(void* window, const MprisHooks* hooks);
+// ---- hardware decoding and GPU presentation ----
+
+// A modal error box owned by the window (window thread); without a window
+// the caption and text go to stderr.
+void platform_message_box(void* window, const char* caption, const char* text);
+// The presentation thread's own display connection (an Xlib Display*) and
+// the picture's child window, for drawing with OpenGL; false while the
+// window has no picture child yet or the display cannot be opened.
+bool platform_picture_target(void* window, void** native_display, unsigned long* native_window);

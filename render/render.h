@@ -83,6 +83,22 @@ void settle_clock_overlay(PlayerContext* ctx);
 int32_t clock_ticks_aligned(int32_t ticks, int32_t ms_in_second);
 // "%d:%02d:%02d": the hour unpadded.
 int format_clock_text(char* out, size_t size, int hour, int minute, int second);
+// ---- the GPU presentation path ----
+// Where video pictures are drawn: on the CPU only; on the GPU when OpenGL
+// runs on graphics hardware (a software renderer is slower than the CPU
+// path); on the GPU whatever the renderer; on the GPU without a window (an
+// off-screen target that snapshots read back). A failure of the GL path
+// sets RENDER_GPU_FAILED and the CPU path draws from then on.
+constexpr int32_t RENDER_GPU_FAILED = -1;
+constexpr int32_t RENDER_GPU_OFF = 0;
+constexpr int32_t RENDER_GPU_AUTO = 1;
+constexpr int32_t RENDER_GPU_ON = 2;
+constexpr int32_t RENDER_GPU_OFFSCREEN = 3;
+// Before the engine starts.
+void render_set_gpu_mode(PlayerContext* ctx, int32_t mode);
+int32_t render_gpu_mode(PlayerContext* ctx);
+// Window thread: the platform window whose picture child the GL path draws into.
+void render_set_picture_window(PlayerContext* ctx, void* window);
 
 // Releases what the display record holds (the program never does; tests do).
 void display_free(FrameDisplay* d);

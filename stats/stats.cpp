@@ -384,7 +384,11 @@ static void write_item(FILE* f, const StatsItem* item)
     write_json_string(f, item->subtitle_path);
     fprintf(f, ",\"events\":%d,\"first_text\":", item->subtitle_events);
     write_json_string(f, item->subtitle_first_text);
-    fputs("}}", f);
+    fputs("},\"decoder\":", f);
+    write_json_string(f, item->decoder);
+    fputs(",\"presenter\":", f);
+    write_json_string(f, item->presenter);
+    fputs("}", f);
 }
 
 bool stats_write_json(PlayerContext* ctx, const char* path, const char* exit_reason)
@@ -431,4 +435,31 @@ bool stats_write_json(PlayerContext* ctx, const char* path, const char* exit_rea
     write_json_string(f, exit_reason ? exit_reason : "");
     fputs("}\n", f);
     return fclose(f) == 0;
+}
+
+// ---- decoding and presentation paths ----
+
+static void set_item_text(PlayerContext* ctx, const char* name, bool decoder)
+{
+    Stats* s = stats_of(ctx);
+    if (!s || !name)
+        return;
+    SpinGuard guard(&s->lock);
+    StatsItem* item = current_item(s);
+    if (!item)
+        return;
+    char* field = decoder ? item->decoder : item->presenter;
+    size_t size = decoder ? sizeof item->decoder : sizeof item->presenter;
+    if (strcmp(field, name) != 0)
+        snprintf(field, size, "%s", name);
+}
+
+void stats_item_decoder(PlayerContext* ctx, const char* name)
+{
+    set_item_text(ctx, name, true);
+}
+
+void stats_item_presenter(PlayerContext* ctx, const char* name)
+{
+    set_item_text(ctx, name, false);
 }

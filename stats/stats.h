@@ -30,6 +30,10 @@ struct StatsItem {
     char subtitle_path[1040];
     int32_t subtitle_events;
     char subtitle_first_text[256];
+    // Which paths played the item's pictures: "software", "vaapi" or "cuda",
+    // and "cpu" or "gl" (the last picture's; empty until one was decoded/shown).
+    char decoder[12];
+    char presenter[8];
 };
 
 // Why a seek was carried out: the engine's own seeks are marked so that a
@@ -166,6 +170,11 @@ void stats_append_json_string(std::string* out, const char* text);
 void stats_window_drag(PlayerContext* ctx, int active);
 // The picture-shown hook of the drag figures. Presentation thread.
 void stats_drag_picture(Stats* s, uint32_t now_wall_ms);
+// ---- decoding and presentation paths ----
+// The decoder thread decoded a picture this way ("software", "vaapi", "cuda").
+void stats_item_decoder(PlayerContext* ctx, const char* name);
+// The presentation thread drew a picture of the item this way ("cpu", "gl").
+void stats_item_presenter(PlayerContext* ctx, const char* name);
 
 // ---- reading ----
 struct StatsOffsets {

@@ -109,6 +109,9 @@ intptr_t window_procedure(MainWindow* window, unsigned msg, uintptr_t a, intptr_
         return 1;
     case MSG_PLAYLIST:
         return on_playlist(window, ctx, a, b);
+    case MSG_ERROR_BOX:
+        platform_message_box(ctx->window, reinterpret_cast<const char*>(a), reinterpret_cast<const char*>(b));
+        return 0;
     case MSG_CANCEL_MODE:
         return menu_cancel_mode(window, a, b);
     case MSG_CONTEXT_MENU:

@@ -330,44 +330,6 @@ TEST_F(Present, snapshots_are_written_once_at_the_first_picture_at_or_after_thei
     av_frame_free(&f);
 }
 
-// A libass track with one white, bottom-centred line for the whole time.
-struct SubtitleTrack {
-    ASS_Track* track = nullptr;
-    ASS_Renderer* renderer = nullptr;
-};
-
-SubtitleTrack add_subtitles(PlayerContext* ctx)
-{
-    SubtitleTrack s;
-    ASS_Library* library = ctx->subtitles.ass_library;
-    s.renderer = ass_renderer_init(library);
-    ass_set_fonts(s.renderer, nullptr, "sans-serif", ASS_FONTPROVIDER_AUTODETECT, nullptr, 1);
-    s.track = ass_new_track(library);
-    static const char header[] =
-        "[Script Info]\nScriptType: v4.00+\nPlayResX: 384\nPlayResY: 288\n\n[V4+ Styles]\n"
-        "Format: Name, Fontname, Fontsize, PrimaryColour, SecondaryColour, OutlineColour, BackColour, Bold, "
-        "Italic, Underline, StrikeOut, ScaleX, ScaleY, Spacing, Angle, BorderStyle, Outline, Shadow, Alignment, "
-        "MarginL, MarginR, MarginV, Encoding\n"
-        "Style: Default,sans-serif,40,&H00FFFFFF,&H00FFFFFF,&H00FFFFFF,&H00FFFFFF,0,0,0,0,100,100,0,0,1,0,0,2,"
-        "10,10,10,1\n\n[Events]\n"
-        "Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n"
-        "Dialogue: 0,0:00:00.00,0:01:00.00,Default,,0,0,0,,HHHH\n";
-    ass_process_data(s.track, const_cast<char*>(header), int(sizeof header - 1));
-    ctx->subtitles.sub_renderer = s.renderer;
-    ctx->subtitles.sub_track.store(s.track);
-    // A track read from a file: it keeps its events across seeks.
-    ctx->subtitles.external_index.store(0);
-    return s;
-}
-
-void remove_subtitles(PlayerContext* ctx, SubtitleTrack& s)
-{
-    ctx->subtitles.sub_track.store(nullptr);
-    ctx->subtitles.sub_renderer = nullptr;
-    ass_free_track(s.track);
-    ass_renderer_done(s.renderer);
-}
-
 // Rows holding subtitle pixels (bright, on a dark picture and black bars).
 std::pair<int32_t, int32_t> bright_rows(RenderFixture* t, int32_t W, int32_t H)
 {
