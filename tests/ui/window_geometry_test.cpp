@@ -25,8 +25,7 @@ void record_drag(void*, intptr_t hit)
 {
     drags_begun->push_back(hit);
 }
-const WindowDesktop drag_desktop{nullptr, nullptr, nullptr, nullptr, nullptr,
-                                 nullptr, nullptr, nullptr, record_drag};
+const WindowDesktop drag_desktop{.begin_drag = record_drag};
 
 // Any non-null address stands for an open item; nothing reads through it.
 AVFormatContext* const OPEN_ITEM = reinterpret_cast<AVFormatContext*>(uintptr_t(0x1000));
