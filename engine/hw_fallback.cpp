@@ -13,10 +13,9 @@ void handle_hw_fallback(PlayerContext* ctx)
         return;
     // The display size and aspect text are written again: nothing is drawn meanwhile.
     hold_presentation(ctx);
-    ctx->seek_forward.store(0, std::memory_order_relaxed);
     stats_engine_seek(ctx, SEEK_BY_SWITCH);
     const int32_t clock = ctx->clock_ms.load(std::memory_order_relaxed);
-    ctx->seek_target_ms.store(clock > 0 ? clock : 0, std::memory_order_relaxed);
+    request_seek(ctx, clock > 0 ? clock : 0, 0);
     drain_slot(ctx, &ctx->slots[SLOT_VIDEO]);
     // hw_usable is 0 now, so the stream opens for software decoding.
     open_video(ctx, ctx->video_choice.load(std::memory_order_relaxed));

@@ -81,7 +81,7 @@ static int seek_by(PlayerContext* ctx, int64_t offset_us)
     if (target < 0)
         target = 0;
     stats_seek_asked(ctx);
-    ctx->seek_target_ms.store(int32_t(target), std::memory_order_release);
+    request_seek(ctx, int32_t(target), SEEK_KEEP_FORWARD);
     request_redraw(ctx);
     return 0;
 }

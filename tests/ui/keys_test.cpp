@@ -135,7 +135,11 @@ TEST_F(Keys, each_key_writes_its_request_or_shows_its_notice)
         {"esc always on top does not minimise", [](auto*) { settings.always_on_top.store(1); }, KEY_ESCAPE, 0,
          [](auto*, auto* c) { EXPECT_EQ(c->playing.load(), 1); EXPECT_TRUE(record->desktop.empty()); }},
         {"esc in full screen leaves it only", [](auto* t) { t->w->screen_mode = 1; }, KEY_ESCAPE, 0,
-         [](auto*, auto* c) { EXPECT_EQ(c->playing.load(), 1); EXPECT_TRUE(record->desktop.empty()); }},
+         [](auto* t, auto* c) {
+             EXPECT_EQ(c->playing.load(), 1);
+             EXPECT_EQ(t->w->screen_mode, 0);
+             EXPECT_EQ(record->desktop, std::vector<std::string>{"move"}); // back to the windowed rectangle
+         }},
         {"another key only redraws", [](auto* t) { t->ctx->copy_request.store(0); }, 'Q', 0,
          [](auto*, auto* c) { expect_seek(c, -1); EXPECT_EQ(c->copy_request.load(), 1); }},
     });
