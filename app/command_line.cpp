@@ -1,3 +1,4 @@
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -60,6 +61,10 @@ bool parse_option(const char* arg, CommandLine* cl)
         cl->quit_at_end = true;
     else if (strcmp(arg, "--no-settings") == 0)
         cl->no_settings = true;
+    else if (strcmp(arg, "--gpu") == 0)
+        cl->gpu = 1;
+    else if (strcmp(arg, "--no-gpu") == 0)
+        cl->gpu = -1;
     else if ((v = option_value(arg, "--audio")))
         return (strcmp(v, "sdl") == 0 || strcmp(v, "null") == 0 || (strncmp(v, "wav:", 4) == 0 && v[4])) &&
                (cl->audio = v, true);
@@ -69,6 +74,8 @@ bool parse_option(const char* arg, CommandLine* cl)
         return *v && (cl->stats_path = v, true);
     else if ((v = option_value(arg, "--copy-to")))
         return *v && (cl->copy_to = v, true);
+    else if ((v = option_value(arg, "--copy-text-to")))
+        return *v && (cl->copy_text_to = v, true);
     else if ((v = option_value(arg, "--size")))
         return parse_size(v, cl);
     else if ((v = option_value(arg, "--snapshot")))
@@ -78,7 +85,36 @@ bool parse_option(const char* arg, CommandLine* cl)
     return true;
 }
 
+// "--send PID CODE PAYLOAD": the three arguments after it.
+bool parse_send(int argc, char** argv, int* i, CommandLine* cl)
+{
+    if (*i + 3 >= argc)
+        return false;
+    cl->send = true;
+    bool ok = read_int(argv[*i + 1], 0, 1, INT32_MAX, &cl->send_pid, nullptr) &&
+              parse_send_code(argv[*i + 2], &cl->send_code);
+    cl->send_payload = argv[*i + 3];
+    *i += 3;
+    return ok;
+}
+
 } // namespace
+
+bool parse_send_code(const char* text, uint64_t* code)
+{
+    bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* digits = hex ? text + 2 : text;
+    // strtoull would take a sign or leading blanks; a code has neither.
+    if (!((*digits >= '0' && *digits <= '9') || (hex && isxdigit(static_cast<unsigned char>(*digits)))))
+        return false;
+    errno = 0;
+    char* end = nullptr;
+    unsigned long long value = strtoull(digits, &end, hex ? 16 : 10);
+    if (errno != 0 || *end != 0)
+        return false;
+    *code = value;
+    return true;
+}
 
 CommandLine parse_command_line(int argc, char** argv)
 {
@@ -92,9 +128,14 @@ CommandLine parse_command_line(int argc, char** argv)
         }
         if (strcmp(arg, "--") == 0)
             options_done = true;
-        else if (!parse_option(arg, &cl) && cl.error.empty())
+        else if (strcmp(arg, "--send") == 0) {
+            if (!parse_send(argc, argv, &i, &cl) && cl.error.empty())
+                cl.error = "--send takes a process id, a code (decimal or 0x hexadecimal) and a payload";
+        } else if (!parse_option(arg, &cl) && cl.error.empty())
             cl.error = std::string("cannot understand the option ") + arg;
     }
+    if (cl.send && !cl.items.empty() && cl.error.empty())
+        cl.error = "--send hands over one payload; put the others in calls of their own";
     return cl;
 }
 
@@ -107,13 +148,26 @@ const char* command_line_help()
            "  --audio=sdl|null|wav:FILE\n"
            "                        sound output (default: sdl with a window, null headless)\n"
            "  --quit-at-end         end the program when the list has played\n"
-           "  --input=FILE          timed actions, one per line: <ms> <action> [argument]\n"
+           "  --input=FILE          timed actions, one per line: <ms> <action> [argument]:\n"
+           "                        seek MS, pause, play, step, volume 0..300, track ID, open INDEX,\n"
+           "                        next, prev, stop, quit, key [ctrl+][shift+][alt+]NAME (X key\n"
+           "                        names: space, Left, Prior, Return, a...), click X Y\n"
+           "                        left|right|middle|double, move X Y, leave, wheel N (N > 0 away\n"
+           "                        from the user; after a move), command ID\n"
            "  --stats=FILE          write playback statistics as JSON at exit\n"
            "  --no-settings         neither read nor write the settings file\n"
            "  --size=WxH            client size without a window (default 960x540)\n"
            "  --snapshot=MS:FILE.png\n"
            "                        write the picture at position MS as PNG (may repeat)\n"
            "  --copy-to=FILE.png    picture copies go to this file instead of the clipboard\n"
+           "  --copy-text-to=FILE   copied text goes to this file (UTF-8) instead of the clipboard\n"
+           "  --send PID CODE PAYLOAD\n"
+           "                        hand a data message to the running player PID and print\n"
+           "                        its result: 0x6170 appends PAYLOAD as an entry,\n"
+           "                        0x7374XXXX titles entry XXXX, 0x7370XXXX sets its parameters\n"
+           "  --gpu                 draw video with OpenGL even where it runs in software;\n"
+           "                        without a window, draw it off-screen (snapshots read it back)\n"
+           "  --no-gpu              draw every picture on the CPU\n"
            "  --version             print the version and exit\n"
            "  --help                print this help and exit\n";
 }

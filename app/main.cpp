@@ -44,6 +44,24 @@ void save_settings(PlayerContext* ctx, int exit_code)
     settings_save(ctx);
 }
 
+void record_notice(PlayerContext* ctx, const char* text)
+{
+    stats_notice_shown(ctx, text);
+}
+
+// The state's settings in --stats: every number of the settings file.
+void write_settings_json(PlayerContext* ctx, std::string* json)
+{
+    SettingsValue values[SETTINGS_VALUE_COUNT];
+    size_t count = settings_values(ctx, values, SETTINGS_VALUE_COUNT);
+    for (size_t i = 0; i < count && i < SETTINGS_VALUE_COUNT; i++) {
+        if (i)
+            json->push_back(',');
+        stats_append_json_string(json, values[i].key);
+        *json += ":" + std::to_string(values[i].value);
+    }
+}
+
 void close_sound(PlayerContext* ctx, int exit_code)
 {
     audio_shutdown();
@@ -61,6 +79,12 @@ int run_headless(PlayerContext* ctx, const CommandLine& cl, uint32_t start_ms)
         render_add_snapshot(ctx, s.at_ms, s.path.c_str());
     if (!cl.copy_to.empty())
         render_set_copy_target(cl.copy_to.c_str());
+    if (!cl.copy_text_to.empty())
+        render_set_copy_text_target(cl.copy_text_to.c_str());
+    // The window's input finds its regions in the client size.
+    MainWindow* w = main_window_of(ctx);
+    w->client_width = cl.width ? cl.width : 960;
+    w->client_height = cl.height ? cl.height : 540;
     command_line_to_player(ctx, cl.items);
     settings_load(ctx); // restores options and, with an empty list, the saved one; opens the first item
     return headless_loop_run(ctx, cl.input_path.empty() ? nullptr : &script, start_ms);
@@ -111,6 +135,9 @@ int main(int argc, char** argv)
         printf("moravista %s\n", MV_VERSION);
         return 0;
     }
+    // Client mode talks to another player and starts nothing of its own.
+    if (cl.send)
+        return run_send(cl);
     // Blocked before any thread starts, so every thread inherits the mask and
     // only the loop's own signal handling sees them.
     sigset_t set;
@@ -133,9 +160,19 @@ int main(int argc, char** argv)
         return 1;
     }
     ctx->quit_at_end.store(cl.quit_at_end ? 1 : 0, std::memory_order_relaxed);
+    // Video on the GPU: with a window where OpenGL runs on graphics hardware
+    // (or always, asked for); without one only when asked for.
+    if (cl.gpu < 0)
+        render_set_gpu_mode(ctx, RENDER_GPU_OFF);
+    else if (cl.headless)
+        render_set_gpu_mode(ctx, cl.gpu > 0 ? RENDER_GPU_OFFSCREEN : RENDER_GPU_OFF);
+    else
+        render_set_gpu_mode(ctx, cl.gpu > 0 ? RENDER_GPU_ON : RENDER_GPU_AUTO);
     if (!cl.stats_path.empty()) {
         stats_path = cl.stats_path.c_str();
         stats_enable(ctx, start_ms);
+        add_notice_observer(record_notice);
+        stats_set_settings_writer(write_settings_json);
     }
     exit_sequence_add(save_settings);
     exit_sequence_add(close_sound);
@@ -146,16 +183,26 @@ int main(int argc, char** argv)
     int exit_code;
     if (cl.headless) {
         headless_loop_install(ctx);
-        if (cl.snapshots.empty() && cl.copy_to.empty())
+        const bool looked_at = !cl.snapshots.empty() || !cl.copy_to.empty();
+        if (!looked_at)
             render_leave_out_text(ctx);
         if (!player_init(ctx))
             engine_start_failed();
+        // Pictures someone looks at carry the clock overlay's text.
+        if (looked_at)
+            osd_fonts_setup(ctx);
         exit_code = run_headless(ctx, cl, start_ms);
     } else {
+        InputScript script{};
+        if (!cl.input_path.empty() && !input_script_load(&script, cl.input_path.c_str())) {
+            fprintf(stderr, "moravista: cannot read the input script %s\n", cl.input_path.c_str());
+            return 2;
+        }
         // The engine starts first; it reaches the window only once the
         // creation sequence has asked for an item.
         if (!player_init(ctx))
             engine_start_failed();
+        input_script_schedule(ctx, &script, start_ms);
         if (!start_deferred_setup(ctx))
             osd_fonts_setup(ctx);
         // Opened while the window is made, so the first picture waits for

@@ -203,4 +203,5 @@ def main():
     print(json.dumps(figures, indent=2, ensure_ascii=False))
 
 
-main()
+if __name__ == "__main__":
+    main()

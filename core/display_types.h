@@ -12,6 +12,8 @@ struct _PangoLayout;
 struct _PangoFontDescription;
 struct SwsContext;
 struct AVFrame;
+struct OsdLayer;
+struct GlPresenter;
 
 // A rectangle of the client area, right and bottom exclusive.
 struct OsdRect {
@@ -65,4 +67,24 @@ struct FrameDisplay {
     // snapshots or a copy target): the OSD text is left out, so no font is
     // loaded. Set before the first picture.
     std::atomic<int32_t> text_left_out;
+    // The clock overlay's own pixels (premultiplied BGRA, the size of the
+    // time's box), and what the presentation thread last did with it.
+    uint8_t* clock_pixels; // 16-byte aligned, only ever grows
+    int64_t clock_capacity_bytes;
+    int32_t clock_on_screen;
+    int32_t clock_frame_width; // the frame size the OSD renderer was given last
+    int32_t clock_frame_height;
+    OsdRect clock_box; // the box shown, grown to hold every time since; empty when hidden
+    // ---- GPU presentation ----
+    // Which presenter video pictures go to (RENDER_GPU_*): written before
+    // the engine starts, and by the presentation thread when the GL path fails.
+    std::atomic<int32_t> gpu_mode;
+    // The platform window whose picture child the GL path draws into (the
+    // window thread stores it once it exists).
+    std::atomic<void*> picture_window;
+    GlPresenter* gl;     // presentation thread; null until the GL path is used
+    OsdLayer* layer;     // non-null while the overlays are drawn for the GL path
+    int32_t layer_clean; // the buffer holds a clear layer (the CPU path has not drawn since)
+    int32_t gl_drawing;  // the picture being built is the GL path's
+    int32_t scaler_colour; // matrix and range the scaler was told about
 };

@@ -6,6 +6,7 @@
 
 void cancel_menu(PlayerContext* ctx)
 {
+    ctx->menu_drops.fetch_add(1, std::memory_order_acq_rel);
     void* menu = ctx->menu.exchange(nullptr, std::memory_order_acq_rel);
     if (!menu)
         return;

@@ -16,6 +16,7 @@
 struct AVFormatContext;
 struct AVDictionary;
 struct Stats;
+struct MenuSource;
 
 constexpr int32_t OPEN_INDEX_STOP = 0x7FFFFFFF;
 constexpr int MEDIA_PATH_UNITS = 780;   // UTF-16 units including the terminator
@@ -162,9 +163,8 @@ struct PlayerContext {
     std::atomic<uint32_t> seek_settle_wall_ms;
     // The OSD renderer's fonts: set up after the first picture in a window,
     // on first need elsewhere (engine/deferred_setup.cpp). state 0 not yet,
-    // 1 being set up, 2 done; ready is 1 once the renderer may render.
+    // 1 being set up, 2 done (osd_fonts_ready follows).
     std::atomic<int32_t> osd_fonts_state;
-    std::atomic<int32_t> osd_fonts_ready;
     // The first file of the command line, opened while the window is made
     // (engine/early_open.cpp): the path is written before the state is
     // published; the container belongs to the media thread.
@@ -175,4 +175,27 @@ struct PlayerContext {
     // media thread stops the item with a notice, and a run that ends
     // because of it says so.
     std::atomic<int32_t> memory_short;
+    // Input and commands: the picture height of the chosen video stream
+    // (media thread; the size keys read it), 0 without video.
+    std::atomic<int32_t> video_height;
+    // ---- the context menu ----
+    // The open item's streams and chapters as the menu lists them (null
+    // while nothing is open). The media thread replaces it under the lock;
+    // the window thread reads it under the lock while it builds the menu.
+    SpinLock menu_source_lock;
+    MenuSource* menu_source;
+    // Counts the drops of the cached menu (any thread): a menu built while
+    // one came may describe an item that is gone.
+    std::atomic<uint32_t> menu_drops;
+    // Reference frames the video decoder reports for the stream it decodes
+    // (decoder thread; 0 until its first picture).
+    std::atomic<int32_t> video_refs;
+    // ---- the clock overlay ----
+    // Where the last update put the time: client_width minus the left edge of
+    // its box, and the box's top (presentation thread; the window reads them).
+    std::atomic<int32_t> clock_right;
+    std::atomic<int32_t> clock_top;
+    // Set by the media thread once the OSD renderer has its fonts; the clock
+    // renders nothing before.
+    std::atomic<int32_t> osd_fonts_ready;
 };

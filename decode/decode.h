@@ -13,6 +13,10 @@
 
 #include "core/core.h"
 
+extern "C" {
+#include <libavutil/pixfmt.h>
+}
+
 struct AVCodecContext;
 struct AVFrame;
 struct PlayerContext;
@@ -89,3 +93,55 @@ void decoder_thread(PlayerContext* ctx);
 void rgba_to_premultiplied_bgra(uint8_t* data, int64_t bytes);
 // The same, one pixel at a time: the reference the SSE2 version must match.
 void rgba_to_premultiplied_bgra_scalar(uint8_t* data, int64_t bytes);
+
+// ---- hardware decoding ----
+// The device is made once per process (VAAPI on the first render node that
+// initialises, else CUDA) and released when nothing with a picture plays.
+// Decoders negotiate device frames through hw_get_format; every failure
+// falls back to software decoding.
+
+struct HwDecodeState;
+struct AVCodec;
+struct AVStream;
+
+// Starts at 1; 0 once the device could not be made for a stream, so that
+// no later stream tries again until the user switches the option on.
+extern std::atomic<int32_t> hw_usable;
+
+// 1 when the device exists afterwards, else 0. Media and window threads.
+int hw_device_init(PlayerContext* ctx);
+// 1 when hardware decoding can be set up; records the result in hw_usable.
+// Called when a video stream is opened and when the user switches the
+// option on.
+int hw_service_init(PlayerContext* ctx);
+// Lets go of the device (frames still holding it keep it alive). Media thread.
+void hw_device_release(PlayerContext* ctx);
+// "vaapi" or "cuda" while a device exists, else null.
+const char* hw_device_name();
+
+// Opening a video stream (media thread): applies the eligibility rule
+// (option_on: the "硬解" setting) and,
+// when the stream may be decoded on the device, makes the device and sets
+// the decoder up for it (one thread, hw_get_format). Returns whether it did.
+bool hw_decoder_prepare(PlayerContext* ctx, const AVStream* stream, AVCodecContext* codec, int32_t option_on);
+// Whether the decoder was set up for the device (it may still decode in
+// software when the negotiation fell back).
+bool hw_decoder_armed(const AVCodecContext* codec);
+// Whether the decoder's last negotiation made a surface pool.
+bool hw_decoder_on_device(const AVCodecContext* codec);
+// After the decoding context is freed: drops its pool reference and frees
+// the record kept in its opaque pointer.
+void hw_decoder_release(void* opaque);
+// "software", "vaapi" or "cuda": what decoded this picture.
+const char* hw_frame_decoder_name(const AVFrame* frame);
+
+// FFmpeg's callbacks (decoder thread, inside decoding).
+AVPixelFormat hw_get_format(AVCodecContext* codec, const AVPixelFormat* formats);
+int hw_get_buffer(AVCodecContext* codec, AVFrame* frame, int flags);
+void hw_surface_release(void* opaque, uint8_t* data);
+// Drops one reference; the last releases the surfaces and frees the state.
+void hw_state_unref(HwDecodeState* state);
+
+// A decoder that failed on the device (surfaces exhausted, device lost)
+// asks the demux loop to reopen the stream in software through this flag.
+bool hw_fallback_wanted(PlayerContext* ctx);

@@ -81,17 +81,23 @@ DecodeOutcome decode_video(PlayerContext* ctx, DecoderState* state, StreamSlot* 
         // Held around each decoding call: frame release and GPU presentation
         // wait for it.
         SpinGuard guard(&ctx->video_decode_lock);
-        if (!send_packet_once(ctx, slot, progress, node))
+        if (!send_packet_once(ctx, slot, progress, node)) {
+            hw_decode_failed(slot->codec, progress->send_error);
             return DECODE_NEXT_PACKET; // a broken packet loses the rest of itself
+        }
         ret = avcodec_receive_frame(slot->codec, entry->frame);
     }
     note_decode_result(ctx, ret);
-    if (ret < 0)
+    if (ret < 0) {
+        hw_decode_failed(slot->codec, ret);
         return DECODE_NEXT_PACKET; // needs more input, an error, or an end marker fully drained
+    }
     AVFormatContext* format = ctx->format.load(std::memory_order_acquire);
     const AVStream* stream = format->streams[node->packet->stream_index];
     ctx->video_frames_out.fetch_add(1, std::memory_order_relaxed);
+    ctx->video_refs.store(slot->codec->refs, std::memory_order_relaxed);
     stats_picture_decoded(ctx);
+    stats_item_decoder(ctx, hw_frame_decoder_name(entry->frame));
     entry->time_ms = stream_to_media_ms(ctx, stream, picture_timestamp(state, entry->frame, stream));
     if (entry->time_ms < ctx->clock_ms.load(std::memory_order_relaxed) &&
         ctx->step_frame.load(std::memory_order_relaxed) == 0) {

@@ -31,6 +31,7 @@ bool send_packet_once(PlayerContext* ctx, StreamSlot* slot, PacketProgress* prog
     progress->sent = 1;
     progress->frames_out = 0;
     progress->next_ts = node->packet->pts;
+    progress->send_error = ret;
     return ret >= 0 || ret == AVERROR_EOF;
 }
 

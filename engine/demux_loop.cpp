@@ -190,6 +190,7 @@ void demux_loop(PlayerContext* ctx)
         if (ctx->memory_short.load(std::memory_order_relaxed) != memory_short_before)
             break;
         handle_track_switch(ctx);
+        handle_hw_fallback(ctx);
         if (handle_seek(ctx, &st) == PASS_GO_ON) {
             PassResult result = read_packet(ctx, &st);
             if (result == PASS_AT_ONCE)

@@ -11,6 +11,7 @@ extern "C" {
 #include "decode/decode.h"
 #include "engine/engine_internal.h"
 #include "queue/queue.h"
+#include "settings/settings.h"
 #include "stats/stats.h"
 #include "subtitle/subtitle.h"
 
@@ -27,11 +28,23 @@ void push_node(PlayerContext* ctx, PacketNode* node)
     ring_push_node(ctx, node);
 }
 
-// Seeks of hardware-decoded HEVC right after opening go through the
-// window thread. Hardware decoding is not built yet, so none is deferred.
-static bool seek_deferred(PlayerContext* ctx)
+// A seek of HEVC decoded on the device right after opening goes through
+// the window thread, which hands it back once the decoder has returned
+// enough pictures. Once per item: a decoder that cannot return more (the
+// file ended) must not send the seek round for ever.
+static bool seek_deferred(PlayerContext* ctx, DemuxState* st, int32_t target)
 {
-    return false;
+    const AVCodecContext* codec = ctx->slots[SLOT_VIDEO].codec;
+    if (st->seek_deferred || ctx->slots[SLOT_VIDEO].stream_index.load(std::memory_order_relaxed) < 0 || !codec ||
+        codec->codec_id != AV_CODEC_ID_HEVC || !settings.hw_decode.load(std::memory_order_relaxed) ||
+        !hw_device_name() || !hw_decoder_armed(codec) ||
+        ctx->video_frames_out.load(std::memory_order_relaxed) > 32)
+        return false;
+    st->seek_deferred = 1;
+    ctx->clock_ms.store(-1, std::memory_order_relaxed);
+    ctx->seek_target_ms.store(-1, std::memory_order_relaxed);
+    window_post(MSG_PLAYLIST, PLAYLIST_DEFERRED_SEEK, target);
+    return true;
 }
 
 // Whether the seek stream's index holds only key frames (then non-key video
@@ -182,6 +195,7 @@ static void finish_seek(PlayerContext* ctx, DemuxState* st, SeekOrder order, int
         push_node(ctx, st->accepted);
         st->accepted = next;
     }
+    ask_for_trim_soon();
 }
 
 // The seek itself. False when it failed both ways.
@@ -226,7 +240,7 @@ PassResult handle_seek(PlayerContext* ctx, DemuxState* st)
     if (target < 0)
         return PASS_GO_ON;
     stats_seek_started(ctx);
-    if (seek_deferred(ctx))
+    if (seek_deferred(ctx, st, target))
         return PASS_SLEEP;
     // The decoder must have let go of every packet and published its sound.
     if (ctx->packets_in_flight.load(std::memory_order_acquire) != 0 ||

@@ -48,7 +48,7 @@ int open_stream(PlayerContext* ctx, int32_t choice, int type, AVCodecContext** c
 bool open_slot(PlayerContext* ctx, int kind, int32_t choice, int type);
 // open_slot for the video slot, then the frame rate, display size and aspect text.
 bool open_video(PlayerContext* ctx, int32_t choice);
-// Closes the slot's stream: menu tick, decoder flushed and freed, index -1.
+// Closes the slot's stream: decoder flushed and freed, index -1.
 void close_slot(PlayerContext* ctx, int kind);
 
 // The decoding threads for a stream of these parameters and frame rate on
@@ -58,8 +58,9 @@ void close_slot(PlayerContext* ctx, int kind);
 constexpr int MAX_FRAME_THREADS = 16;
 int decoder_thread_count(const AVCodecParameters* par, AVRational frame_rate, int cores);
 
-// Hardware decoding is not built yet: no stream is eligible.
-bool hardware_decoding_eligible(PlayerContext* ctx, const AVStream* stream, const AVCodec* decoder);
+// A video decoder that failed on the device is reopened in software at
+// the current position (demux loop).
+void handle_hw_fallback(PlayerContext* ctx);
 
 // "16:9<1>", "720:409≈16:9<1.422>": the display aspect, its approximation
 // by small numbers when the exact one has large terms, and the sample aspect.
@@ -96,6 +97,7 @@ struct DemuxState {
     int backward;           // the backward flag of the current seek
     int32_t forward;        // seek_forward as the current seek found it
     int32_t keyframes_only; // -1 unknown, else whether the index holds only key frames
+    int32_t seek_deferred;  // a seek of this item went round the window thread
 };
 
 // A seek waiting in seek_target_ms: carried out when the decoder has let go
@@ -106,7 +108,16 @@ void release_accepted(PlayerContext* ctx, DemuxState* st);
 // Waits for room in the ring, then hands the node over.
 void push_node(PlayerContext* ctx, PacketNode* node);
 
+// While "清理内存" is on: asks the window thread to trim the memory a second
+// from now (after an item opened or a seek, when the old pictures are gone).
+void ask_for_trim_soon();
+
 // Track switches asked for through track_switch_request (demux loop).
 void handle_track_switch(PlayerContext* ctx);
 // Unloads the subtitle source and closes the subtitle stream.
 void close_subtitle_stream(PlayerContext* ctx);
+
+// ---- what the context menu lists (media thread) ----
+// Describes the open item's streams and chapters for the menu and hands the
+// description over under menu_source_lock; null format withdraws it.
+void menu_source_publish(PlayerContext* ctx, AVFormatContext* format);

@@ -1,10 +1,9 @@
 // The media thread: takes open and stop requests, opens the requested item
 // (moving on to the next one that plays) and runs the demux loop of it.
-#include <malloc.h>
-
 #include <cstdio>
 
 #include "core/core.h"
+#include "decode/decode.h"
 #include "engine/engine_internal.h"
 #include "queue/queue.h"
 #include "settings/settings.h"
@@ -82,9 +81,17 @@ static void start_item(PlayerContext* ctx, int32_t i)
     ctx->playing.store(ctx->open_play.load(std::memory_order_relaxed), std::memory_order_relaxed);
     if (ctx->open_index.load(std::memory_order_acquire) < 0)
         ctx->open_request.store(0, std::memory_order_relaxed);
-    // The previous item's pictures are released when this one has none.
-    if (ctx->slots[SLOT_VIDEO].stream_index.load(std::memory_order_relaxed) < 0)
+    // The previous item's pictures are released when this one has none,
+    // and with them the decoding device.
+    bool video = ctx->slots[SLOT_VIDEO].stream_index.load(std::memory_order_relaxed) >= 0;
+    if (!video) {
         flush_frames(ctx, 0);
+        hw_device_release(ctx);
+    }
+    // Posted: the screensaver and sleep calls on the desktop's buses happen
+    // on the window thread and never hold up the item.
+    window_post(MSG_MEDIA_STATE, video ? MEDIA_OPENED_VIDEO : MEDIA_OPENED_SOUND, 0);
+    ask_for_trim_soon();
 }
 
 // Nothing is open.
@@ -95,7 +102,15 @@ static void go_idle(PlayerContext* ctx)
     cancel_menu(ctx);
     set_window_title(ctx, nullptr);
     flush_frames(ctx, 1);
-    malloc_trim(0);
+    hw_device_release(ctx);
+    // The window thread lets the screensaver go and trims, as the option says.
+    window_post(MSG_MEDIA_STATE, MEDIA_STOPPED, 0);
+}
+
+void ask_for_trim_soon()
+{
+    if (settings.trim_memory.load(std::memory_order_relaxed))
+        window_post(MSG_TRIM_SOON, 0, 0);
 }
 
 // Memory ran out while the item played: rather than go on without pictures

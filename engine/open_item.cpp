@@ -193,6 +193,7 @@ static void finish_open(PlayerContext* ctx, AVFormatContext* format)
             utf8_copy_units(record->title, sizeof record->title, title, strlen(title), 31);
     }
     ctx->chapter_count.store(chapters, std::memory_order_release);
+    menu_source_publish(ctx, format);
     release_presentation(ctx);
     cancel_menu(ctx);
 }
@@ -201,6 +202,7 @@ void close_item(PlayerContext* ctx)
 {
     for (int kind = 0; kind < SLOT_COUNT; kind++)
         close_slot(ctx, kind);
+    menu_source_publish(ctx, nullptr);
     AVFormatContext* format = ctx->format.exchange(nullptr, std::memory_order_acq_rel);
     avformat_close_input(&format);
     ctx->track_switch_request.store(-1, std::memory_order_relaxed);

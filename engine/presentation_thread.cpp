@@ -24,16 +24,18 @@ static void housekeeping_tick(PlayerContext* ctx)
 {
     int32_t ticks = ctx->clock_ticks.load(std::memory_order_relaxed) - 1;
     if (ticks < 0) {
-        ticks = 9;
+        ctx->clock_ticks.store(9, std::memory_order_relaxed);
         if (ctx->clock_shown.load(std::memory_order_relaxed))
-            request_redraw(ctx); // the time shown changes once a second
+            update_clock_overlay(ctx); // once a second, aligned to the wall clock
+    } else {
+        ctx->clock_ticks.store(ticks, std::memory_order_relaxed);
     }
-    ctx->clock_ticks.store(ticks, std::memory_order_relaxed);
     if (ctx->notice_length.load(std::memory_order_relaxed) != 0) {
         int32_t left = ctx->notice_ticks.fetch_sub(1, std::memory_order_relaxed) - 1;
         if (left < 0) {
             ctx->notice_length.store(0, std::memory_order_relaxed);
             request_redraw(ctx);
+            notice_countdown_ended(ctx);
         }
     }
     MainWindow* window = main_window_of(ctx);
@@ -332,6 +334,7 @@ void presentation_thread(PlayerContext* ctx)
     for (;;) {
         pass.now = now_ms();
         presentation_rules(ctx, &pass);
+        settle_clock_overlay(ctx);
         if (draw(ctx, &pass))
             continue;
         engine_poll_sleep(ctx);

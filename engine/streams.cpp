@@ -11,8 +11,9 @@ extern "C" {
 
 #include "core/core.h"
 #include "engine/engine_internal.h"
-#include "platform/platform.h"
 #include "queue/queue.h"
+#include "decode/decode.h"
+#include "settings/settings.h"
 
 constexpr int ATTACHED_PICTURE = AV_DISPOSITION_ATTACHED_PIC; // 0x400
 constexpr int DEFAULT_OR_FORCED = AV_DISPOSITION_DEFAULT | AV_DISPOSITION_FORCED;
@@ -35,11 +36,6 @@ int slot_of_stream(PlayerContext* ctx, int stream)
             return kind;
     }
     return -1;
-}
-
-bool hardware_decoding_eligible(PlayerContext* ctx, const AVStream* stream, const AVCodec* decoder)
-{
-    return false;
 }
 
 // ---- choosing and opening one stream ----
@@ -100,6 +96,14 @@ int decoder_thread_count(const AVCodecParameters* par, AVRational frame_rate, in
     return wanted < cores ? wanted : cores;
 }
 
+// Frees a decoding context and what hardware decoding kept beside it.
+static void free_codec(AVCodecContext** codec)
+{
+    void* hw = hw_decoder_armed(*codec) ? (*codec)->opaque : nullptr;
+    avcodec_free_context(codec);
+    hw_decoder_release(hw);
+}
+
 int open_stream(PlayerContext* ctx, int32_t choice, int type, AVCodecContext** codec_out)
 {
     *codec_out = nullptr;
@@ -117,11 +121,14 @@ int open_stream(PlayerContext* ctx, int32_t choice, int type, AVCodecContext** c
     if (!codec)
         return -1;
     if (avcodec_parameters_to_context(codec, stream->codecpar) < 0) {
-        avcodec_free_context(&codec);
+        free_codec(&codec);
         return -1;
     }
     codec->pkt_timebase = stream->time_base;
-    if (!hardware_decoding_eligible(ctx, stream, decoder))
+    // Pictures of an earlier decoder's surfaces keep their pool alive, so
+    // the one on screen needs no flush when a new decoder starts.
+    if (type != AVMEDIA_TYPE_VIDEO ||
+        !hw_decoder_prepare(ctx, stream, codec, settings.hw_decode.load(std::memory_order_relaxed)))
         codec->thread_count =
             decoder_thread_count(stream->codecpar, av_guess_frame_rate(format, stream, nullptr), av_cpu_count());
     int opened = avcodec_open2(codec, decoder, nullptr);
@@ -129,10 +136,9 @@ int open_stream(PlayerContext* ctx, int32_t choice, int type, AVCodecContext** c
         // Frame threads that cannot be made fail the open too.
         if (opened == AVERROR(ENOMEM) || opened == AVERROR(EAGAIN))
             ctx->memory_short.fetch_add(1, std::memory_order_relaxed);
-        avcodec_free_context(&codec);
+        free_codec(&codec);
         return -1;
     }
-    platform_menu_set_check(ctx->menu.load(std::memory_order_acquire), 1019 + index, 1);
     *codec_out = codec;
     return index;
 }
@@ -140,14 +146,11 @@ int open_stream(PlayerContext* ctx, int32_t choice, int type, AVCodecContext** c
 void close_slot(PlayerContext* ctx, int kind)
 {
     StreamSlot* slot = &ctx->slots[kind];
-    int32_t index = slot->stream_index.load(std::memory_order_relaxed);
-    if (index >= 0)
-        platform_menu_set_check(ctx->menu.load(std::memory_order_acquire), 1019 + index, 0);
     // The slot is drained: the decoder thread no longer touches its decoder.
     slot->stream_index.store(-1, std::memory_order_release);
     if (slot->codec) {
         avcodec_flush_buffers(slot->codec);
-        avcodec_free_context(&slot->codec);
+        free_codec(&slot->codec);
     }
 }
 
@@ -158,8 +161,10 @@ bool open_slot(PlayerContext* ctx, int kind, int32_t choice, int type)
     int index = open_stream(ctx, choice, type, &codec);
     StreamSlot* slot = &ctx->slots[kind];
     slot->codec = codec;
-    if (kind == SLOT_VIDEO)
+    if (kind == SLOT_VIDEO) {
         ctx->video_frames_out.store(0, std::memory_order_relaxed);
+        ctx->video_refs.store(0, std::memory_order_relaxed);
+    }
     // The decoder thread reads codec only after it sees the index (acquire).
     slot->stream_index.store(index, std::memory_order_release);
     return index >= 0;
@@ -208,6 +213,7 @@ bool open_video(PlayerContext* ctx, int32_t choice)
     uint32_t height = uint32_t(stream->codecpar->height) * uint32_t(sar.den);
     ctx->display_width.store(width, std::memory_order_relaxed);
     ctx->display_height.store(height, std::memory_order_relaxed);
+    ctx->video_height.store(stream->codecpar->height, std::memory_order_relaxed);
     format_aspect_text(ctx->aspect_text, sizeof ctx->aspect_text, width, height, sar.num, sar.den);
     return true;
 }

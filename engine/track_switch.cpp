@@ -11,7 +11,6 @@ extern "C" {
 #include "core/core.h"
 #include "decode/decode.h"
 #include "engine/engine_internal.h"
-#include "platform/platform.h"
 #include "queue/queue.h"
 #include "stats/stats.h"
 #include "subtitle/subtitle.h"
@@ -41,17 +40,9 @@ static void switch_notice(PlayerContext* ctx, int kind, AVStream* stream, const 
     drain_slot(ctx, &ctx->slots[kind]);
 }
 
-static void untick_external(PlayerContext* ctx)
-{
-    int32_t chosen = ctx->subtitles.external_index.load(std::memory_order_relaxed);
-    if (chosen >= 0)
-        platform_menu_set_check(ctx->menu.load(std::memory_order_acquire), 2020 + chosen, 0);
-}
-
 void close_subtitle_stream(PlayerContext* ctx)
 {
     drain_slot(ctx, &ctx->slots[SLOT_SUBTITLE]);
-    untick_external(ctx);
     close_slot(ctx, SLOT_SUBTITLE);
     {
         SpinGuard guard(&ctx->subtitles.subtitle_lock);
@@ -63,10 +54,8 @@ void close_subtitle_stream(PlayerContext* ctx)
 
 static void subtitles_back_on(PlayerContext* ctx)
 {
-    if (ctx->subtitle_choice.load(std::memory_order_relaxed) == -2) {
+    if (ctx->subtitle_choice.load(std::memory_order_relaxed) == -2)
         ctx->subtitle_choice.store(-1, std::memory_order_relaxed);
-        platform_menu_set_check(ctx->menu.load(std::memory_order_acquire), 3021, 0);
-    }
 }
 
 static void switch_external(PlayerContext* ctx, int32_t n)
@@ -82,7 +71,6 @@ static void switch_external(PlayerContext* ctx, int32_t n)
             if (!external_file_path(subs, k, path, sizeof path))
                 path[0] = 0;
             show_notice(ctx, " 使用字幕 %s ", path);
-            platform_menu_set_check(ctx->menu.load(std::memory_order_acquire), 2020 + int(k), 1);
             stats_subtitle_source(ctx, STATS_SUB_EXTERNAL, path);
             return;
         }
@@ -115,7 +103,6 @@ static void switch_audio(PlayerContext* ctx, AVStream* stream, int32_t ordinal)
 static void switch_subtitle(PlayerContext* ctx, AVStream* stream, int32_t ordinal)
 {
     switch_notice(ctx, SLOT_SUBTITLE, stream, "字幕");
-    untick_external(ctx);
     subtitles_back_on(ctx);
     ctx->subtitle_choice.store(ordinal, std::memory_order_relaxed);
     {

@@ -11,7 +11,7 @@ cmake --build "$out"
 
 # Seeds: each text format and encoding the player meets, a few bytes each.
 seeds="$out/seeds"
-mkdir -p "$seeds/subtitle_file_fuzz" "$seeds/style_tags_fuzz"
+mkdir -p "$seeds/subtitle_file_fuzz" "$seeds/style_tags_fuzz" "$seeds/window_input_fuzz"
 s=$seeds/subtitle_file_fuzz
 printf '1\r\n00:00:01,000 --> 00:00:02,000\r\n{\\pos(1,2)}Hi\r\n' >"$s/srt"
 printf '[Script Info]\nScriptType: v4.00+\n[Events]\nFormat: Layer, Start, End, Style, Text\nDialogue: 0,0:00:01.00,0:00:02.00,Default,{\\fnA}x\n' >"$s/ass"
@@ -24,8 +24,13 @@ t=$seeds/style_tags_fuzz
 printf '{\\fnArial\\bord3\\i1}Hello' >"$t/a"
 printf '{\\pos(1,2)}{\\b1}a\\{b{}' >"$t/b"
 
+# An open video in a 960 x 540 window, then Space, Right and a click on the bar.
+w=$seeds/window_input_fuzz
+printf '\x0c\x00\x00\x00\xc0\x03\x1c\x02\x38\x04\x80\x07\x38\x04\x19\x00\x01\x00\x60\xea\x00\x00\x10\x27\x00\x00' >"$w/scene"
+printf '\x00\x20\x00\x00\x00\x00\x00\x00\x00\x00\x27\x00\x00\x00\x00\x00\x00\x00\x02\x00\x00\x00\x00\xe0\x01\x12\x02\x03\x01\x00\x00\x00\xe0\x01\x12\x02' >>"$w/scene"
+
 status=0
-for target in subtitle_file_fuzz style_tags_fuzz; do
+for target in subtitle_file_fuzz style_tags_fuzz window_input_fuzz; do
   corpus="$out/corpus/$target"
   mkdir -p "$corpus"
   echo "fuzz: $target for ${seconds}s"

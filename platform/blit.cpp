@@ -28,6 +28,13 @@ struct BlitState {
 
 namespace {
 
+constexpr int GROWTH_STEP = 128;
+
+int round_up(int side)
+{
+    return (side + GROWTH_STEP - 1) / GROWTH_STEP * GROWTH_STEP;
+}
+
 bool server_is_local(const char* name)
 {
     // ":0", "unix:0" and XWayland's sockets share memory with us; a host name
@@ -105,10 +112,12 @@ void put_shared(BlitState* s, unsigned long xid, const uint8_t* bgrx, int pitch,
 {
     int64_t needed = int64_t(width) * height;
     int64_t capacity = int64_t(s->capacity_width) * s->capacity_height;
-    // Grown when too small, shrunk when four times too big (after a huge window).
+    // Grown when too small, in steps, so that a window resized by the
+    // pointer does not make a new segment for every picture; shrunk when
+    // four times too big (after a huge window).
     if (width > s->capacity_width || height > s->capacity_height || needed * 4 < capacity) {
         release_shared_image(s);
-        if (!make_shared_image(s, width, height)) {
+        if (!make_shared_image(s, round_up(width), round_up(height))) {
             s->use_shm = false;
             return;
         }
@@ -134,6 +143,17 @@ void put_plain(BlitState* s, unsigned long xid, const uint8_t* bgrx, int pitch, 
 
 } // namespace
 
+Display* platform_blit_display(PlatformWindow* w)
+{
+    if (!w->blit) {
+        unsigned long xid = w->picture_xid.load(std::memory_order_acquire);
+        if (!xid)
+            return nullptr;
+        w->blit = open_blit(w, xid);
+    }
+    return w->blit->display;
+}
+
 void platform_blit(void* window, const uint8_t* bgrx, int pitch, int width, int height)
 {
     auto* w = static_cast<PlatformWindow*>(window);
@@ -154,4 +174,21 @@ void platform_blit(void* window, const uint8_t* bgrx, int pitch, int width, int 
     // The server has read the picture before the buffer is drawn again, and
     // pictures never queue up behind a slow server.
     XSync(s->display, False);
+}
+
+bool platform_picture_target(void* window, void** native_display, unsigned long* native_window)
+{
+    auto* w = static_cast<PlatformWindow*>(window);
+    if (!w)
+        return false;
+    unsigned long xid = w->picture_xid.load(std::memory_order_acquire);
+    if (!xid)
+        return false;
+    if (!w->blit)
+        w->blit = open_blit(w, xid);
+    if (!w->blit->display)
+        return false;
+    *native_display = w->blit->display;
+    *native_window = xid;
+    return true;
 }

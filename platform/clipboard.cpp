@@ -36,6 +36,36 @@ GdkPixbuf* pixbuf_from_bgrx(const ClipboardBitmap* bitmap)
     return pixbuf;
 }
 
+void give_text(GtkClipboard*, GtkSelectionData* selection, guint, gpointer text)
+{
+    gtk_selection_data_set_text(selection, static_cast<const gchar*>(text), -1);
+}
+
+void forget_text(GtkClipboard*, gpointer text)
+{
+    g_free(text);
+}
+
+// 1 when the clipboard took the text (the selection could be owned).
+int set_text(GtkClipboard* clipboard, const char* text)
+{
+    gchar* valid = g_utf8_make_valid(text, -1);
+    GtkTargetList* list = gtk_target_list_new(nullptr, 0);
+    gtk_target_list_add_text_targets(list, 0);
+    gint count = 0;
+    GtkTargetEntry* targets = gtk_target_table_new_from_list(list, &count);
+    gtk_target_list_unref(list);
+    gboolean taken = gtk_clipboard_set_with_data(clipboard, targets, guint(count), give_text, forget_text, valid);
+    gtk_target_table_free(targets, count);
+    if (!taken) {
+        g_free(valid);
+        return 0;
+    }
+    // A clipboard manager may keep the text after the player has ended.
+    gtk_clipboard_set_can_store(clipboard, nullptr, 0);
+    return 1;
+}
+
 void set_on_window_thread(void* arg)
 {
     auto* call = static_cast<ClipboardCall*>(arg);
@@ -48,10 +78,7 @@ void set_on_window_thread(void* arg)
         g_object_unref(pixbuf);
         call->result = 1;
     } else if (call->format == CLIPBOARD_TEXT) {
-        gchar* valid = g_utf8_make_valid(static_cast<const char*>(call->data), -1);
-        gtk_clipboard_set_text(clipboard, valid, -1);
-        g_free(valid);
-        call->result = 1;
+        call->result = set_text(clipboard, static_cast<const char*>(call->data));
     }
 }
 

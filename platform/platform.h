@@ -6,11 +6,41 @@
 
 #include "core/core.h"
 
-// Menus are opaque handles above this layer.
-void platform_menu_set_check(void* menu, int command_id, int checked);
-// Ends the menu tracking of the window (the cancel-mode message).
+// ---- menus and the open dialogs (window thread) ----
+// Shows the menu tree at the pointer, owned by the window. The desktop menu
+// is made from the tree at its first showing (kept in tree->native, whose
+// type is this layer's own) and takes the tree's marks at every showing. A
+// chosen item is posted to the window as MSG_COMMAND with its identifier.
+// closed(user) runs once when the shown menu goes away. Returns 0 when the
+// menu did not open (or was already open): closed then does not run.
+int platform_menu_popup(void* window, MenuTree* tree, void (*closed)(void* user), void* user);
+// Readies the toolkit's menus (theme, fonts, icons) a while after the
+// window has opened, so that the first menu opens as fast as later ones.
+void platform_menu_prepare(void* window);
+// The tree's marks changed: the desktop menu made from it follows.
+void platform_menu_update_marks(void* menu);
+// Closes the menu the window shows, if any (the cancel-mode message).
 void platform_menu_cancel_tracking(void* window);
+// Destroys a desktop menu made by platform_menu_popup (tree->native),
+// closing it first when it is shown.
 void platform_menu_destroy(void* menu);
+// From now on every pop-up menu of the process gets the cool menu's band
+// when it opens while wanted() is non-zero. Once per process; later calls
+// do nothing.
+void platform_menu_band_install(int (*wanted)(void));
+
+struct PlatformFileFilter {
+    const char* name;
+    const char* patterns; // shell patterns joined by ";"; "*.*" is every file
+};
+// The desktop's open dialog over the window, titled title: files (several
+// may be chosen; the filters, matched by matches(name, patterns)) or, with
+// folder non-zero, one folder. Each chosen path, in the file system's own
+// bytes, goes to chosen(user, path) in the dialog's order. Returns how many
+// were chosen; 0 when the dialog was cancelled.
+int platform_choose_files(void* window, const char* title, int folder, const PlatformFileFilter* filters,
+                          int filter_count, int (*matches)(const char* name, const char* patterns),
+                          void (*chosen)(void* user, const char* path), void* user);
 
 // ---- the desktop window ----
 // The program's window entry is run_player_window in ui/ui.h; it uses the
@@ -46,6 +76,41 @@ void platform_window_raise(void* window, int keep_above);
 void platform_window_set_pointer_visible(void* window, int visible);
 void platform_window_set_title(void* window, const char* utf8);
 
+// ---- moving, sizing and data messages ----
+// Starts the player's own move (HIT_CAPTION) or resize from an edge or
+// corner (HIT_* code) while the left button is held: the pointer is grabbed,
+// every step's rectangle goes through MSG_MOVING or MSG_SIZING before it is
+// applied, and the release (or Escape, which puts the window back) ends it
+// between MSG_ENTER_SIZE_MOVE and MSG_EXIT_SIZE_MOVE. Nothing while one
+// runs or when the button is no longer held.
+void platform_window_begin_drag(void* window, intptr_t hit);
+
+// Data messages from other programs: the player takes the session-bus name
+// platform_copy_data_name gives for its process id and exports one method
+// (code, payload bytes) -> result, which runs MSG_COPY_DATA on the window
+// thread. Calls from other users' connections are refused. Without a
+// session bus the player simply has none.
+void platform_copy_data_listen(void* window);
+// The bus name of the player with this process id.
+void platform_copy_data_name(int32_t pid, char* out, size_t out_size);
+
+// The other side: a program that hands data to a running player.
+struct CopyDataClient;
+enum CopyDataStatus {
+    COPY_DATA_OK = 0,
+    COPY_DATA_NO_BUS = 1,    // no session bus to talk over
+    COPY_DATA_NO_PLAYER = 2, // no player with that process id
+    COPY_DATA_REFUSED = 3,   // the player refused the call
+    COPY_DATA_FAILED = 4,    // anything else (message says what)
+};
+// A private connection to the session bus for the player with that process
+// id; null (with *status and message) when there is no bus.
+CopyDataClient* platform_copy_data_connect(int32_t pid, int* status, char* message, size_t message_size);
+// One call; the player's result in *result.
+int platform_copy_data_call(CopyDataClient* client, uint64_t code, const void* payload, size_t size,
+                            int64_t* result, char* message, size_t message_size);
+void platform_copy_data_close(CopyDataClient* client);
+
 // The presentation thread's copy of a finished picture into the window, on
 // its own display connection (shared memory where the server allows it).
 void platform_blit(void* window, const uint8_t* bgrx, int pitch, int width, int height);
@@ -53,6 +118,50 @@ void platform_blit(void* window, const uint8_t* bgrx, int pitch, int width, int 
 // presentation), 13 UTF-8 text. Copies the data before it returns; non-zero
 // when the clipboard took it.
 int platform_clipboard_set(void* window, int format, const void* data);
+
+// ---- window modes, the tray icon, balloons and the clock overlay ----
+// Window thread, except the clock calls (presentation thread).
+
+// The monitor holding the window (or, when that monitor is gone, the one
+// nearest to it), and that monitor's work area. False without a monitor.
+bool platform_window_query_monitor(void* window, WindowRect* monitor, WindowRect* work_area);
+// The full-screen state hint, so that panels and docks stay below the
+// window; the geometry itself is the player's own (move_resize).
+void platform_window_set_fullscreen_hint(void* window, int on);
+// Takes back a maximised state the window manager gave the window.
+void platform_window_unmaximize(void* window);
+// Keeps the window above others and off the task bar and pager (on), or not.
+void platform_window_set_band(void* window, int on);
+// Hides the window (to the tray); platform_window_show brings it back.
+void platform_window_hide(void* window);
+// Whether a Ctrl key is held now.
+int platform_ctrl_held(void* window);
+
+// The tray icon: a StatusNotifierItem when a StatusNotifierWatcher is on the
+// session bus, else an XEmbed status icon. Its events reach the window
+// procedure as posted MSG_TRAY messages. tip is UTF-8.
+void platform_tray_show(void* window, const char* tip);
+void platform_tray_hide(void* window);
+void platform_tray_set_tip(void* window, const char* tip);
+// The tray's balloon: a desktop notification, replacing the previous one;
+// a click on it posts MSG_TRAY with TRAY_EVENT_BALLOON_CLICK. Never blocks
+// the calling thread.
+void platform_balloon_show(void* window, const char* summary, const char* body);
+void platform_balloon_close(void* window);
+// The same close, waiting up to wait_ms for it to reach the desktop (at exit).
+void platform_balloon_close_wait(void* window, int wait_ms);
+
+// Presentation thread: the clock overlay, a borderless, click-through,
+// per-pixel-alpha window above the main window, on the blit's own display
+// connection. Shows width x height premultiplied BGRA pixels with the
+// top-left corner at the screen position x, y, stacked right above the main
+// window (so that other programs' windows in front of the player stay in
+// front of the time); clear (in the image, or null) is left out of the
+// window altogether, so that what lies below shows even without a
+// compositing manager.
+void platform_clock_show(void* window, const uint8_t* bgra, int64_t pitch, int32_t x, int32_t y, int32_t width,
+                         int32_t height, const OsdRect* clear);
+void platform_clock_hide(void* window);
 
 // ---- the sound device ----
 // A queue of PCM buffers played in order, with one
@@ -129,3 +238,91 @@ int32_t audio_device_rate(AudioDevice* device);
 int32_t audio_device_channels(AudioDevice* device);
 // The WAV file the current or last wav device writes, or an empty string.
 const char* audio_device_wav_path(void);
+
+// ---- input and commands ----
+void platform_window_minimize(void* window);
+// Shows the file at an absolute path in the desktop's file manager (its
+// folder opened where no file manager answers the session bus). Returns at
+// once; 0 when the request was not taken (not an absolute path, too many
+// still running). Any thread; needs no window.
+int platform_show_file(const char* path);
+// The key code (core/key_codes.h) of an X key symbol (GDK's key values):
+// keypad digits, Enter and arrows count as the main keys, letters of either
+// case as the letter; KEY_NONE for a symbol the player has no use for.
+int32_t key_code_of_keysym(uint32_t keysym);
+// The key symbol of a key name as X spells it ("space", "Left", "Prior",
+// "a", "XF86AudioNext"...); 0 for an unknown name.
+uint32_t keysym_of_name(const char* name);
+// ---- hot keys, timers, screensaver and sleep, the media-player interface ----
+// Window thread only.
+
+// Binds (on 1) or unbinds (0) the twelve Ctrl+Alt hot keys: M, R, B, Page
+// Up, N, Page Down, P, S, Left, Right, Up, Down. A press reaches the window
+// procedure as MSG_HOTKEY with the key's code. A key another program holds
+// stays unbound without a word. Returns how many keys are bound now.
+constexpr int PLATFORM_HOTKEY_COUNT = 12;
+int platform_hotkeys_bind(void* window, int on);
+
+// Timer `number` (0 to 7) delivers MSG_TIMER with its number every
+// period_ms until it is stopped; starting it again restarts the period.
+void platform_timer_start(void* window, unsigned number, unsigned period_ms);
+void platform_timer_stop(void* window, unsigned number);
+
+// A message box with an information icon, owned by the window; it does not
+// stop the window's loop.
+void platform_show_information(void* window, const char* title, const char* text);
+
+// Holds the screensaver, display power-off and idle sleep off (on 1) or lets
+// them go (0): the desktop's screensaver service, a logind block inhibitor
+// and the X server's screensaver. Never waits for a bus; a missing service
+// is told once on stderr and the player goes on without it.
+void platform_power_block(void* window, int on);
+// The exit: lets everything go now, waiting at most half a second for the
+// screensaver service.
+void platform_power_release_at_exit(void* window);
+
+// The desktop media-player interface (MPRIS 2): the player's state as the
+// window reads it, and the actions the interface asks of the window.
+enum MprisStatus { MPRIS_STOPPED = 0, MPRIS_PLAYING = 1, MPRIS_PAUSED = 2 };
+
+struct MprisState {
+    int32_t status;
+    int64_t position_us;
+    int64_t length_us;
+    int32_t volume;  // 0 to 300
+    uint32_t track;  // the open item's number (a new one with every item opened); 0 when none
+    int32_t seeking; // a seek is being carried out
+    int32_t can_play, can_pause, can_seek, can_go_next, can_go_previous;
+    char title[DISPLAY_NAME_UNITS * 3]; // UTF-8
+    char path[MEDIA_PATH_UNITS * 3];    // the item's path or location as the playlist has it
+};
+
+enum MprisAction {
+    MPRIS_RAISE, MPRIS_QUIT, MPRIS_PLAY, MPRIS_PAUSE, MPRIS_PLAY_PAUSE, MPRIS_STOP, MPRIS_NEXT,
+    MPRIS_PREVIOUS,
+    MPRIS_SEEK_BY,      // value: offset in microseconds
+    MPRIS_SET_POSITION, // value: position in microseconds, within the track
+    MPRIS_SET_VOLUME,   // value: level 0 to 300
+    MPRIS_OPEN,         // path: a local file to add and play
+};
+
+struct MprisHooks {
+    void* user;
+    void (*read_state)(void* user, MprisState* state);
+    // Carries out one action on the window thread; 0 when done, -1 when
+    // refused (nothing changed).
+    int (*act)(void* user, int action, int64_t value, const char* path);
+};
+
+// Owns org.mpris.MediaPlayer2.moravista.instance<pid> on the session bus
+// once it is connected, and announces changes of the state every 200 ms.
+void platform_mpris_start(void* window, const MprisHooks* hooks);
+// ---- hardware decoding and GPU presentation ----
+
+// A modal error box owned by the window (window thread); without a window
+// the caption and text go to stderr.
+void platform_message_box(void* window, const char* caption, const char* text);
+// The presentation thread's own display connection (an Xlib Display*) and
+// the picture's child window, for drawing with OpenGL; false while the
+// window has no picture child yet or the display cannot be opened.
+bool platform_picture_target(void* window, void** native_display, unsigned long* native_window);

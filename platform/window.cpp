@@ -103,6 +103,8 @@ gboolean on_window_state(GtkWidget*, GdkEventWindowState* event, gpointer data)
     }
     if ((changed & GDK_WINDOW_STATE_MAXIMIZED) && (event->new_window_state & GDK_WINDOW_STATE_MAXIMIZED))
         send(w, MSG_SIZE, SIZE_MAXIMIZED, 0);
+    if (changed & GDK_WINDOW_STATE_FULLSCREEN)
+        platform_window_fullscreen_changed(w, (event->new_window_state & GDK_WINDOW_STATE_FULLSCREEN) != 0);
     return FALSE;
 }
 
@@ -275,13 +277,19 @@ void* platform_window_open(PlatformProcedure procedure, void* user)
     w->arrow_cursor = gdk_cursor_new_from_name(display, "default");
     w->blank_cursor = gdk_cursor_new_for_display(display, GDK_BLANK_CURSOR);
     w->toplevel = create_toplevel(w);
+    platform_window_input_connect(w);
     gtk_widget_realize(w->toplevel);
     gdk_window_set_cursor(gtk_widget_get_window(w->toplevel), w->arrow_cursor);
     create_picture_window(w);
+    platform_window_drag_install(w);
+    platform_window_drop_install(w);
+    w->toplevel_xid.store(GDK_WINDOW_XID(gtk_widget_get_window(w->toplevel)), std::memory_order_release);
     watch_screen(w);
+    platform_tray_start(w);
     the_window.store(w, std::memory_order_release);
     XSetIOErrorHandler(on_display_lost);
     platform_watch_close_signals(w);
+    platform_watch_session_end(w);
     return w;
 }
 
@@ -315,6 +323,11 @@ void platform_window_move_resize(void* window, const WindowRect* rect)
     int height = rect->bottom - rect->top;
     gtk_window_move(GTK_WINDOW(w->toplevel), rect->left, rect->top);
     gtk_window_resize(GTK_WINDOW(w->toplevel), width > 0 ? width : 1, height > 0 ? height : 1);
+    // The toolkit skips a request for the size the window already has, but
+    // the window manager may be about to change it (a maximise taken back):
+    // the request goes out now, in order after whatever was sent before.
+    if (GdkWindow* gdk_window = gtk_widget_get_window(w->toplevel); gdk_window && gtk_widget_get_mapped(w->toplevel))
+        gdk_window_move_resize(gdk_window, rect->left, rect->top, width > 0 ? width : 1, height > 0 ? height : 1);
 }
 
 void platform_window_show(void* window)
@@ -322,6 +335,7 @@ void platform_window_show(void* window)
     auto* w = static_cast<PlatformWindow*>(window);
     if (!w)
         return;
+    w->hidden_by_player = 0;
     gtk_widget_show(w->toplevel);
     gtk_window_deiconify(GTK_WINDOW(w->toplevel));
 }
@@ -341,7 +355,8 @@ void platform_window_set_pointer_visible(void* window, int visible)
     if (!w || w->pointer_hidden == !visible)
         return;
     w->pointer_hidden = !visible;
-    gdk_window_set_cursor(gtk_widget_get_window(w->toplevel), visible ? w->arrow_cursor : w->blank_cursor);
+    gdk_window_set_cursor(gtk_widget_get_window(w->toplevel),
+                          visible ? platform_window_hover_cursor(w) : w->blank_cursor);
 }
 
 void platform_window_set_title(void* window, const char* utf8)

@@ -76,6 +76,11 @@ GdkPixbuf* draw_icon(int size)
 
 } // namespace
 
+GdkPixbuf* platform_icon_pixbuf(int size)
+{
+    return draw_icon(size);
+}
+
 void platform_set_window_icon(GtkWidget* toplevel)
 {
     GList* icons = nullptr;

@@ -13,6 +13,7 @@ typedef struct _GdkCursor GdkCursor;
 struct _XDisplay;
 
 struct BlitState;     // the presentation thread's own connection (blit.cpp)
+struct WindowDrag;    // the player's own move and resize loops (window_drag.cpp)
 struct QueuedMessage; // a message on its way to the window thread (message_loop.cpp)
 
 struct PlatformWindow {
@@ -40,7 +41,43 @@ struct PlatformWindow {
     std::atomic<unsigned long> picture_xid;
     char display_name[256];   // for the presentation thread's own connection
     BlitState* blit;          // presentation thread only
+
+    // Input (window thread only): the key held down (hardware code, 0 none),
+    // the two clocks' smallest difference, the last pointer position sent
+    // (-1 outside), the first press of a possible double click, the
+    // fraction of a wheel notch turned so far.
+    unsigned key_held;
+    int32_t input_offset_ms;
+    int input_offset_known;
+    intptr_t pointer_position;
+    int click_pending;
+    uint32_t click_time;
+    int click_x, click_y;
+    double scroll_rest;
+    // ---- moving, sizing and dropping (window thread only) ----
+    WindowDrag* drag;
+    // ---- window modes, the tray, balloons and the clock overlay ----
+    int fullscreen_asked;          // window thread: the full-screen hint the player set last
+    int fullscreen_echo_pending;   // window thread: the desktop has not yet answered that hint
+    int hidden_by_player;          // window thread: hidden to the tray
+    struct TrayState* tray;        // window thread
+    struct BalloonState* balloon;  // made by the window thread, then the balloon thread's
+    struct ClockWindow* clock;     // presentation thread only
+    std::atomic<unsigned long> toplevel_xid; // written once at creation
 };
+
+// The presentation thread's display connection (made at first use); null
+// when the display cannot be reached.
+_XDisplay* platform_blit_display(PlatformWindow* w);
+// The program's icon at size x size pixels (a new reference).
+typedef struct _GdkPixbuf GdkPixbuf;
+GdkPixbuf* platform_icon_pixbuf(int size);
+// Starts looking for a StatusNotifierWatcher on the session bus (when there
+// is one), so that the tray knows which icon to show.
+void platform_tray_start(PlatformWindow* w);
+// The window manager changed the full-screen state: a change the player did
+// not ask for becomes MSG_FULLSCREEN_REQUEST.
+void platform_window_fullscreen_changed(PlatformWindow* w, int fullscreen);
 
 // Gives the window its icon at the sizes desktops ask for.
 void platform_set_window_icon(GtkWidget* toplevel);
@@ -49,5 +86,21 @@ bool platform_message_queue_init(PlatformWindow* w);
 bool platform_on_window_thread(const PlatformWindow* w);
 // Runs fn(arg) on the window thread and waits for it.
 void platform_run_on_window_thread(PlatformWindow* w, void (*fn)(void* arg), void* arg);
+// Keys, buttons, moves, leaves and the wheel become the window procedure's
+// input messages (before the window is realised).
+void platform_window_input_connect(PlatformWindow* w);
+// Whether a session bus is there to be reached without launching one.
+bool platform_session_bus_known();
+// The session manager's log-off becomes MSG_END_SESSION (where there is one).
+void platform_watch_session_end(PlatformWindow* w);
 // SIGINT and SIGTERM become MSG_CLOSE on the window's loop.
 bool platform_watch_close_signals(PlatformWindow* w);
+
+// ---- moving, sizing and dropping ----
+// The resize bands with their cursors and the pointer-grab move and resize
+// loops; the drop target for files. Both once, after the window is realised.
+void platform_window_drag_install(PlatformWindow* w);
+void platform_window_drop_install(PlatformWindow* w);
+// The cursor the pointer shows over the window when it is not hidden: the
+// resize cursor of the band under it, or the arrow.
+GdkCursor* platform_window_hover_cursor(PlatformWindow* w);

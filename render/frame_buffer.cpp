@@ -17,6 +17,7 @@ namespace {
 // Room the scaler may write past the last used row: it converts rows in
 // groups of up to eight pixels, so the last row can run a little over.
 constexpr size_t TAIL_BYTES = 64;
+constexpr int32_t GROWTH_STEP = 128;
 
 void release_text_context(FrameDisplay* d)
 {
@@ -39,7 +40,11 @@ bool frame_buffer_ensure(FrameDisplay* d)
         return true;
     int32_t width = d->client_width > d->buffer_width ? d->client_width : d->buffer_width;
     int32_t height = d->client_height > d->buffer_height ? d->client_height : d->buffer_height;
-    width = (width + 3) & ~3;
+    // Grown in steps of GROWTH_STEP pixels: a window resized by the pointer
+    // grows a few pixels a picture, and a fresh buffer every picture (new
+    // pages to fault in and clear) would stall playback.
+    width = (width + GROWTH_STEP - 1) / GROWTH_STEP * GROWTH_STEP;
+    height = (height + GROWTH_STEP - 1) / GROWTH_STEP * GROWTH_STEP;
     const int64_t pitch = int64_t(width) * 4;
     // One spare row below the last used row, as the scaler may need it.
     const size_t bytes = size_t(pitch) * size_t(height + 1) + TAIL_BYTES;
@@ -87,4 +92,7 @@ void display_free(FrameDisplay* d)
     sws_freeContext(d->scaler);
     d->scaler = nullptr;
     av_frame_free(&d->transfer_frame);
+    free(d->clock_pixels);
+    d->clock_pixels = nullptr;
+    d->clock_capacity_bytes = 0;
 }

@@ -45,6 +45,21 @@ using RectKernel = void (*)(uint8_t*, int64_t, int32_t, int32_t, uint32_t);
 void apply_rect(PlayerContext* ctx, RectKernel kernel, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t value)
 {
     FrameDisplay* d = &ctx->display;
+    if (d->layer) {
+        // Fills are opaque in the layer; darkenings are left to the GPU.
+        if (kernel == fill_pixels) {
+            if (clip_to_buffer(d, &x, &y, &w, &h)) {
+                fill_pixels(pixel_at(d, x, y), d->buffer_pitch, w, h, value | 0xFF000000u);
+                osd_layer_mark(d, OsdRect{x, y, x + w, y + h});
+            }
+            return;
+        }
+        OsdDarkenKind kind = kernel == darken_halve    ? OSD_DARKEN_HALVE
+                             : kernel == darken_average ? OSD_DARKEN_AVERAGE
+                                                        : OSD_DARKEN_SUBTRACT;
+        osd_darken(ctx, kind, x, y, w, h, value);
+        return;
+    }
     if (clip_to_buffer(d, &x, &y, &w, &h))
         kernel(pixel_at(d, x, y), d->buffer_pitch, w, h, value);
 }
@@ -111,17 +126,32 @@ void set_source_colour(cairo_t* cr, uint32_t rgb)
     cairo_set_source_rgb(cr, ((rgb >> 16) & 0xFF) / 255.0, ((rgb >> 8) & 0xFF) / 255.0, (rgb & 0xFF) / 255.0);
 }
 
+// The context text is drawn with: the frame buffer's, or the layer's.
+cairo_t* text_context(FrameDisplay* d)
+{
+    return d->layer ? d->layer->cr : d->cr;
+}
+
 // Draws the layout with its top-left at (x, y). The SIMD kernels write the
 // same memory, so cairo is told before and after.
 void show_layout(FrameDisplay* d, double x, double y)
 {
-    cairo_surface_mark_dirty(d->surface);
-    cairo_save(d->cr);
-    set_source_colour(d->cr, d->text_colour);
-    cairo_move_to(d->cr, x, y);
-    pango_cairo_show_layout(d->cr, d->layout);
-    cairo_restore(d->cr);
-    cairo_surface_flush(d->surface);
+    cairo_t* cr = text_context(d);
+    cairo_surface_t* surface = cairo_get_target(cr);
+    cairo_surface_mark_dirty(surface);
+    cairo_save(cr);
+    set_source_colour(cr, d->text_colour);
+    cairo_move_to(cr, x, y);
+    pango_cairo_show_layout(cr, d->layout);
+    cairo_restore(cr);
+    cairo_surface_flush(surface);
+    if (d->layer) {
+        PangoRectangle ink;
+        pango_layout_get_pixel_extents(d->layout, &ink, nullptr);
+        // A pixel more on every side for the antialiased edges.
+        const int32_t left = int32_t(x) + ink.x - 1, top = int32_t(y) + ink.y - 1;
+        osd_layer_mark(d, OsdRect{left, top, left + ink.width + 3, top + ink.height + 3});
+    }
 }
 
 } // namespace
@@ -191,6 +221,10 @@ void osd_text_out(PlayerContext* ctx, int32_t x, int32_t y, const char* text, in
 void fill_rows(PlayerContext* ctx, int32_t first_row, int32_t count, uint32_t pattern)
 {
     FrameDisplay* d = &ctx->display;
+    if (d->layer) {
+        apply_rect(ctx, fill_pixels, 0, first_row, d->client_width, count, pattern);
+        return;
+    }
     int32_t x = 0, w = d->buffer_width;
     if (clip_to_buffer(d, &x, &first_row, &w, &count))
         fill_bytes(pixel_at(d, 0, first_row), size_t(count) * size_t(d->buffer_pitch), pattern);
@@ -363,8 +397,8 @@ namespace {
 // symbol font's glyph would occupy.
 void draw_caption_glyph(FrameDisplay* d, char glyph, double x, double y)
 {
-    cairo_t* cr = d->cr;
-    cairo_surface_mark_dirty(d->surface);
+    cairo_t* cr = text_context(d);
+    cairo_surface_mark_dirty(cairo_get_target(cr));
     cairo_save(cr);
     set_source_colour(cr, d->text_colour);
     cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
@@ -395,7 +429,9 @@ void draw_caption_glyph(FrameDisplay* d, char glyph, double x, double y)
         break;
     }
     cairo_restore(cr);
-    cairo_surface_flush(d->surface);
+    cairo_surface_flush(cairo_get_target(cr));
+    if (d->layer)
+        osd_layer_mark(d, OsdRect{int32_t(x), int32_t(y), int32_t(x) + 19, int32_t(y) + 19});
 }
 
 } // namespace

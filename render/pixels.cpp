@@ -199,23 +199,29 @@ void blend_ass_images(const ASS_Image* list, uint8_t* buffer, int64_t pitch, uin
 void blend_ass_images_clipped(const ASS_Image* list, uint8_t* buffer, int64_t pitch, int32_t width,
                               int32_t height, uint32_t extra_bits)
 {
+    blend_ass_images_window(list, buffer, pitch, 0, 0, width, height, extra_bits);
+}
+
+void blend_ass_images_window(const ASS_Image* list, uint8_t* buffer, int64_t pitch, int32_t x, int32_t y,
+                             int32_t width, int32_t height, uint32_t extra_bits)
+{
     for (const ASS_Image* img = list; img; img = img->next) {
         if (img->h <= 0 || img->w <= 0)
             continue;
-        int64_t left = img->dst_x < 0 ? 0 : img->dst_x;
-        int64_t top = img->dst_y < 0 ? 0 : img->dst_y;
+        int64_t left = img->dst_x < x ? x : img->dst_x;
+        int64_t top = img->dst_y < y ? y : img->dst_y;
         int64_t right = int64_t(img->dst_x) + img->w;
         int64_t bottom = int64_t(img->dst_y) + img->h;
-        if (right > width)
-            right = width;
-        if (bottom > height)
-            bottom = height;
+        if (right > int64_t(x) + width)
+            right = int64_t(x) + width;
+        if (bottom > int64_t(y) + height)
+            bottom = int64_t(y) + height;
         if (left >= right || top >= bottom)
             continue;
         ASS_Image part = *img;
         part.bitmap = img->bitmap + (top - img->dst_y) * img->stride + (left - img->dst_x);
-        part.dst_x = int(left);
-        part.dst_y = int(top);
+        part.dst_x = int(left - x);
+        part.dst_y = int(top - y);
         part.w = int(right - left);
         part.h = int(bottom - top);
         part.next = nullptr;

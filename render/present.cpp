@@ -23,6 +23,7 @@ extern "C" {
 #include "core/core.h"
 #include "render/render_internal.h"
 #include "settings/settings.h"
+#include "stats/stats.h"
 #include "subtitle/subtitle.h"
 
 namespace {
@@ -32,6 +33,7 @@ std::atomic<void*> blit_user{nullptr};
 std::atomic<ClipboardHook> clipboard_hook{nullptr};
 std::atomic<void*> clipboard_user{nullptr};
 char copy_target[4096];
+char copy_text_target[4096];
 
 constexpr uint32_t BORDER_PURPLE = bgrx(0x22, 0x11, 0x22, 0x11);
 // Longest the picture waits for its due time; the clock never asks for more
@@ -120,18 +122,44 @@ const char* copy_picture(PlayerContext* ctx, AVFrame* frame, int32_t time_ms, in
 
 // ---- background and content ----
 
+// Pictures that are RGB already (stills, animations) keep their full
+// colour resolution: the scaler would otherwise halve it on the way.
+int full_colour_flags(const AVFrame* frame)
+{
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(frame->format));
+    return desc && (desc->flags & AV_PIX_FMT_FLAG_RGB) ? SWS_FULL_CHR_H_INP | SWS_FULL_CHR_H_INT : 0;
+}
+
 // Scales the frame into the picture rectangle with the cached scaler; the
 // picture area keeps what it held when no scaler can be made.
+// The scaler converts YUV with the picture's own matrix and range, as the
+// GL path's shader does.
+void tell_scaler_colours(FrameDisplay* d, const AVFrame* frame)
+{
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(frame->format));
+    if (!d->scaler || !desc || (desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)))
+        return;
+    const int32_t colorspace = picture_colorspace(frame);
+    const int32_t full = picture_full_range(frame) ? 1 : 0;
+    const int32_t colour = colorspace << 1 | full;
+    if (colour == d->scaler_colour)
+        return;
+    d->scaler_colour = colour;
+    sws_setColorspaceDetails(d->scaler, sws_getCoefficients(colorspace), full, sws_getCoefficients(SWS_CS_DEFAULT),
+                             1, 0, 1 << 16, 1 << 16);
+}
+
 void scale_picture(FrameDisplay* d, const AVFrame* frame, const PictureFit& fit)
 {
     const int32_t key[5] = {frame->width, frame->height, frame->format, fit.width, fit.height};
     if (memcmp(key, d->scaler_key, sizeof key) != 0) {
+        d->scaler_colour = -1;
         memcpy(d->scaler_key, key, sizeof key);
         if (frame->width > 0 && frame->height > 0 && fit.width > 0 && fit.height > 0 &&
             sws_isSupportedInput(AVPixelFormat(frame->format))) {
             d->scaler = sws_getCachedContext(d->scaler, frame->width, frame->height, AVPixelFormat(frame->format),
-                                             (fit.width + 1) & ~1, fit.height, AV_PIX_FMT_BGRA, SWS_FAST_BILINEAR,
-                                             nullptr, nullptr, nullptr);
+                                             (fit.width + 1) & ~1, fit.height, AV_PIX_FMT_BGRA,
+                                             SWS_FAST_BILINEAR | full_colour_flags(frame), nullptr, nullptr, nullptr);
         } else {
             sws_freeContext(d->scaler);
             d->scaler = nullptr;
@@ -140,6 +168,7 @@ void scale_picture(FrameDisplay* d, const AVFrame* frame, const PictureFit& fit)
     d->picture_origin = d->buffer_bits + int64_t(fit.top) * d->buffer_pitch + int64_t(fit.left) * 4;
     if (!d->scaler)
         return;
+    tell_scaler_colours(d, frame);
     uint8_t* planes[4] = {d->picture_origin, nullptr, nullptr, nullptr};
     int strides[4] = {int(d->buffer_pitch), 0, 0, 0};
     sws_scale(d->scaler, frame->data, frame->linesize, 0, frame->height, planes, strides);
@@ -160,10 +189,23 @@ void draw_bars(PlayerContext* ctx, const PictureFit& fit, uint32_t border)
 
 void darken_top_band(PlayerContext* ctx, uint32_t s)
 {
-    FrameDisplay* d = &ctx->display;
-    int32_t rows = d->client_height < 20 ? d->client_height : 20;
-    darken_subtract(d->buffer_bits, d->buffer_pitch, d->buffer_width, rows, s);
+    osd_darken(ctx, OSD_DARKEN_SUBTRACT, 0, 0, ctx->display.client_width, 20, s);
 }
+
+} // namespace
+
+void draw_info_line(PlayerContext* ctx, const AVFrame* frame, int32_t time_ms, int32_t dw, int32_t dh)
+{
+    const int32_t region = ctx->hover_region.load(std::memory_order_relaxed);
+    if ((settings.show_title.load(std::memory_order_relaxed) && cursor_hidden(ctx) == 0 &&
+         ctx->focus_state.load(std::memory_order_relaxed) != 0) ||
+        region == 4) {
+        darken_top_band(ctx, region == 4 ? bgrx(0x66, 0xAA, 0x66, 0xAA) : bgrx(0x22, 0x66, 0x22, 0x66));
+        draw_video_info(ctx, frame, time_ms, dw, dh);
+    }
+}
+
+namespace {
 
 int32_t draw_video(PlayerContext* ctx, AVFrame* frame, int32_t time_ms, uint32_t border)
 {
@@ -178,18 +220,14 @@ int32_t draw_video(PlayerContext* ctx, AVFrame* frame, int32_t time_ms, uint32_t
     else
         d->picture_origin = d->buffer_bits + int64_t(fit.top) * d->buffer_pitch + int64_t(fit.left) * 4;
     draw_bars(ctx, fit, border);
+    draw_bitmap_subtitles(ctx, time_ms, OsdRect{fit.left, fit.top, fit.left + fit.width, fit.top + fit.height});
     if (ctx->subtitles.sub_track.load(std::memory_order_acquire)) {
         if (settings.subs_outside.load(std::memory_order_relaxed))
             render_subtitles(&ctx->subtitles, time_ms, d->buffer_bits, d->buffer_pitch, W, H);
         else
             render_subtitles(&ctx->subtitles, time_ms, d->picture_origin, d->buffer_pitch, fit.width, fit.height);
     }
-    const int32_t region = ctx->hover_region.load(std::memory_order_relaxed);
-    if ((settings.show_title.load(std::memory_order_relaxed) && cursor_hidden(ctx) == 0 && ctx->focus_state.load(std::memory_order_relaxed) != 0) ||
-        region == 4) {
-        darken_top_band(ctx, region == 4 ? bgrx(0x66, 0xAA, 0x66, 0xAA) : bgrx(0x22, 0x66, 0x22, 0x66));
-        draw_video_info(ctx, frame, time_ms, fit.width, fit.height);
-    }
+    draw_info_line(ctx, frame, time_ms, fit.width, fit.height);
     return time_ms;
 }
 
@@ -222,6 +260,8 @@ int32_t draw_idle(PlayerContext* ctx, uint32_t border)
 
 // ---- overlays ----
 
+} // namespace
+
 void draw_overlays(PlayerContext* ctx, int32_t progress_ms, bool video_shown)
 {
     FrameDisplay* d = &ctx->display;
@@ -233,8 +273,7 @@ void draw_overlays(PlayerContext* ctx, int32_t progress_ms, bool video_shown)
         int32_t rows = hidden ? 15 : 30;
         if (rows > H)
             rows = H;
-        darken_subtract(d->buffer_bits + int64_t(H - rows) * d->buffer_pitch, d->buffer_pitch, d->buffer_width, rows,
-                        bgrx(0x22, 0x66, 0x22, 0x66));
+        osd_darken(ctx, OSD_DARKEN_SUBTRACT, 0, H - rows, d->client_width, rows, bgrx(0x22, 0x66, 0x22, 0x66));
     }
     if (ctx->duration_ms.load(std::memory_order_relaxed) > 100 && (settings.show_progress.load(std::memory_order_relaxed) || active_shown || region == 3))
         draw_progress_markers(ctx, progress_ms, video_shown);
@@ -245,7 +284,19 @@ void draw_overlays(PlayerContext* ctx, int32_t progress_ms, bool video_shown)
     draw_hover_display(ctx, progress_ms);
 }
 
-void take_snapshots(PlayerContext* ctx, int32_t progress_ms)
+bool snapshot_due(PlayerContext* ctx, int32_t progress_ms)
+{
+    FrameDisplay* d = &ctx->display;
+    const int32_t count = d->snapshot_count.load(std::memory_order_acquire);
+    for (int32_t i = 0; i < count; i++) {
+        const SnapshotRequest* s = &d->snapshots[i];
+        if (!s->done.load(std::memory_order_relaxed) && progress_ms >= s->at_ms)
+            return true;
+    }
+    return false;
+}
+
+void take_snapshots(PlayerContext* ctx, int32_t progress_ms, const uint8_t* bgrx, int64_t pitch)
 {
     FrameDisplay* d = &ctx->display;
     const int32_t count = d->snapshot_count.load(std::memory_order_acquire);
@@ -254,18 +305,25 @@ void take_snapshots(PlayerContext* ctx, int32_t progress_ms)
         if (s->done.load(std::memory_order_relaxed) || progress_ms < s->at_ms)
             continue;
         s->done.store(1, std::memory_order_relaxed);
-        write_png(s->path, d->buffer_bits, d->buffer_pitch, d->client_width, d->client_height);
+        write_png(s->path, bgrx, pitch, d->client_width, d->client_height);
     }
 }
 
-void show_picture(PlayerContext* ctx)
+void wait_until_due(PlayerContext* ctx)
 {
-    FrameDisplay* d = &ctx->display;
     int32_t wait = int32_t(uint32_t(ctx->due_wall_ms.load(std::memory_order_relaxed)) - now_ms());
     if (wait > MAX_WAIT_MS)
         wait = MAX_WAIT_MS;
     if (wait > 0)
         delay_100ns(-int64_t(wait) * 10000);
+}
+
+namespace {
+
+void show_picture(PlayerContext* ctx)
+{
+    FrameDisplay* d = &ctx->display;
+    wait_until_due(ctx);
     if (BlitHook blit = blit_hook.load(std::memory_order_acquire))
         blit(blit_user.load(std::memory_order_relaxed), d->buffer_bits, int(d->buffer_pitch), d->client_width,
              d->client_height);
@@ -283,8 +341,20 @@ bool entry_time(PlayerContext* ctx, const AVFrame* frame, int32_t* time_ms)
     return false;
 }
 
-int copy_to_png(void*, int format, const void* data)
+int write_text_file(const char* path, const char* text)
 {
+    FILE* f = fopen(path, "wb");
+    if (!f)
+        return 0;
+    size_t length = strlen(text);
+    bool written = fwrite(text, 1, length, f) == length;
+    return fclose(f) == 0 && written ? 1 : 0;
+}
+
+int copy_to_files(void*, int format, const void* data)
+{
+    if (format == CLIPBOARD_TEXT && copy_text_target[0])
+        return write_text_file(copy_text_target, static_cast<const char*>(data));
     if (format != CLIPBOARD_BITMAP || !copy_target[0])
         return 0;
     const ClipboardBitmap* b = static_cast<const ClipboardBitmap*>(data);
@@ -362,9 +432,17 @@ void present_picture(PlayerContext* ctx, AVFrame* frame, int32_t time_ms)
         cursor_hidden(ctx) == 0 && ctx->focus_state.load(std::memory_order_relaxed) < 0 ? BORDER_PURPLE : 0;
     // Background and content.
     const bool video = frame && frame->width != 0;
+    if (video && present_frame_gl(ctx, frame, time_ms, border)) {
+        stats_item_presenter(ctx, "gl");
+        return;
+    }
+    // From here the frame buffer holds a picture, not a clear layer.
+    d->layer_clean = 0;
     int32_t progress;
-    if (video)
+    if (video) {
         progress = draw_video(ctx, frame, time_ms, border);
+        stats_item_presenter(ctx, "cpu");
+    }
     else if (frame)
         progress = draw_audio(ctx, border);
     else
@@ -372,7 +450,7 @@ void present_picture(PlayerContext* ctx, AVFrame* frame, int32_t time_ms)
     // Overlays.
     draw_overlays(ctx, progress, video);
     if (frame)
-        take_snapshots(ctx, progress);
+        take_snapshots(ctx, progress, d->buffer_bits, d->buffer_pitch);
     // Presenting.
     show_picture(ctx);
 }
@@ -416,7 +494,13 @@ int set_clipboard_data(PlayerContext* ctx, int format, const void* data)
 void render_set_copy_target(const char* png_path)
 {
     snprintf(copy_target, sizeof copy_target, "%s", png_path ? png_path : "");
-    render_set_clipboard_hook(copy_to_png, nullptr);
+    render_set_clipboard_hook(copy_to_files, nullptr);
+}
+
+void render_set_copy_text_target(const char* path)
+{
+    snprintf(copy_text_target, sizeof copy_text_target, "%s", path ? path : "");
+    render_set_clipboard_hook(copy_to_files, nullptr);
 }
 
 bool render_add_snapshot(PlayerContext* ctx, int32_t ms, const char* png_path)

@@ -52,6 +52,11 @@ void blend_ass_images(const ASS_Image* list, uint8_t* buffer, int64_t pitch, uin
 void blend_ass_images_clipped(const ASS_Image* list, uint8_t* buffer, int64_t pitch, int32_t width,
                               int32_t height, uint32_t extra_bits);
 
+// The same for the window (x, y, width, height) of the images' frame, with
+// buffer holding the window's top-left pixel.
+void blend_ass_images_window(const ASS_Image* list, uint8_t* buffer, int64_t pitch, int32_t x, int32_t y,
+                             int32_t width, int32_t height, uint32_t extra_bits);
+
 // Scalar versions with the same results.
 void fill_pixels_scalar(uint8_t* row, int64_t pitch, int32_t width, int32_t height, uint32_t pattern);
 void darken_subtract_scalar(uint8_t* row, int64_t pitch, int32_t width, int32_t height, uint32_t s);
@@ -98,6 +103,12 @@ void osd_measure(PlayerContext* ctx, const char* text, int32_t length, int32_t* 
 // Writes one line with its top-left at (x, y), clipped to the buffer.
 void osd_text_out(PlayerContext* ctx, int32_t x, int32_t y, const char* text, int32_t length);
 
+// ---- the clock overlay ----
+
+// Renders the clock text buffer for the frame size last set and shows it
+// (update_clock_overlay's second half, which benchmarks call alone).
+void draw_clock_overlay(PlayerContext* ctx);
+
 // ---- status and information lines ----
 
 void draw_progress_marker(PlayerContext* ctx, int32_t time_ms, uint32_t colour);
@@ -116,3 +127,94 @@ int format_hover_time(PlayerContext* ctx, char* out, int out_size);
 // The hover display: time labels and tooltip on the progress bar, the button
 // tooltips and the caption buttons.
 void draw_hover_display(PlayerContext* ctx, int32_t progress_ms);
+
+// ---- the picture's colours (colour.cpp) ----
+// The frame's matrix (an AVColorSpace): its own, else BT.709 for HD sizes
+// and BT.601 below, as players agree for untagged video.
+int32_t picture_colorspace(const struct AVFrame* frame);
+// Whether the frame's samples use the full range (JPEG) rather than video levels.
+bool picture_full_range(const struct AVFrame* frame);
+// The luma weights of red and blue of a matrix.
+void colour_coefficients(int32_t colorspace, double* kr, double* kb);
+
+// ---- bitmap subtitles (bitmap_subs.cpp) ----
+struct AVSubtitleRect;
+// Under subtitle_lock: drops the subtitles that ended before the frame's
+// time, and calls visit for every rectangle of those shown at it with its
+// place on the screen: the subtitle canvas scaled onto the picture
+// rectangle. Rectangles larger than the canvas (or any, when the canvas has
+// no size) are passed over.
+using BitmapVisitor = void (*)(void* user, const AVSubtitleRect* rect, const OsdRect& screen);
+void visit_bitmap_subtitles(PlayerContext* ctx, int32_t time_ms, const OsdRect& picture, BitmapVisitor visit,
+                            void* user);
+// The palette picture at out_w x out_h (nearest sample), each pixel its
+// colour premultiplied by its opacity and its transparency in the fourth byte.
+void bitmap_to_bgrt(const AVSubtitleRect* rect, uint8_t* out, int64_t pitch, int32_t out_w, int32_t out_h);
+// Stretches a BGRT picture sw x sh onto dw x dh, bilinear between the
+// nearest pixel centres (as a GPU samples a texture), edges clamped.
+void scale_bgrt_bilinear(const uint8_t* src, int32_t sw, int32_t sh, int64_t src_pitch, uint8_t* dst, int32_t dw,
+                         int32_t dh, int64_t dst_pitch);
+// Every byte d of the destination becomes s + d x T / 255, T the source's
+// fourth byte (the transparency), rounded.
+void blend_transparency(uint8_t* dst, int64_t dst_pitch, const uint8_t* src, int64_t src_pitch, int32_t w,
+                        int32_t h);
+// Draws the due bitmap subtitles into the frame buffer (the CPU path).
+void draw_bitmap_subtitles(PlayerContext* ctx, int32_t time_ms, const OsdRect& picture);
+
+// ---- the OSD layer of the GL path (osd_layer.cpp) ----
+// While the GL path draws the overlays, the frame buffer is a premultiplied
+// ARGB layer over the picture: text, markers and button outlines are drawn
+// into it (cairo's ARGB32 over the same memory, fills opaque), and the
+// darkenings of the picture under boxes and bands are recorded instead of
+// applied, for the GPU to apply with its blending before it lays the layer
+// on top. Only the rectangles drawn are uploaded and cleared afterwards.
+
+enum OsdDarkenKind { OSD_DARKEN_SUBTRACT, OSD_DARKEN_HALVE, OSD_DARKEN_AVERAGE };
+
+struct OsdDarken {
+    OsdRect rect;
+    int32_t kind;
+    uint32_t value; // the kernel's pattern
+};
+
+constexpr int32_t OSD_LAYER_RECTS = 48;
+
+struct OsdLayer {
+    OsdDarken darkens[OSD_LAYER_RECTS];
+    int32_t darken_count;
+    OsdRect dirty[OSD_LAYER_RECTS]; // drawn rectangles, never overlapping
+    int32_t dirty_count;
+    _cairo_surface* surface; // ARGB32 over the frame buffer's memory
+    _cairo* cr;
+    uint8_t* bits; // the buffer the surface was made over
+};
+
+// Points the OSD primitives at the layer; false when its surface cannot be made.
+bool osd_layer_begin(PlayerContext* ctx, OsdLayer* layer);
+void osd_layer_end(PlayerContext* ctx);
+// A rectangle of the layer was drawn (cut to the client area).
+void osd_layer_mark(FrameDisplay* d, OsdRect r);
+// Clears the drawn rectangles again once they have been uploaded.
+void osd_layer_clear(FrameDisplay* d, OsdLayer* layer);
+void osd_layer_free(OsdLayer* layer);
+// A darkening of the picture: applied to the frame buffer, or recorded in
+// the layer while there is one.
+void osd_darken(PlayerContext* ctx, OsdDarkenKind kind, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t value);
+
+// ---- the steps of a picture both presenters share (present.cpp) ----
+// The top information line under its conditions, for a picture drawn dw x dh.
+void draw_info_line(PlayerContext* ctx, const AVFrame* frame, int32_t time_ms, int32_t dw, int32_t dh);
+// The hover band, progress bar, notice, chapter ticks and hover display.
+void draw_overlays(PlayerContext* ctx, int32_t progress_ms, bool video_shown);
+bool snapshot_due(PlayerContext* ctx, int32_t progress_ms);
+// Writes the due snapshots from a BGRX picture of the client size.
+void take_snapshots(PlayerContext* ctx, int32_t progress_ms, const uint8_t* bgrx, int64_t pitch);
+// Sleeps until the picture's due time (at most a second).
+void wait_until_due(PlayerContext* ctx);
+
+// ---- the GL path (gl_present.cpp) ----
+// Draws and shows a video frame on the GL path when it is wanted and works;
+// false when the CPU path has to draw it.
+bool present_frame_gl(PlayerContext* ctx, AVFrame* frame, int32_t time_ms, uint32_t border);
+// Frees the GL presenter (tests; the program keeps it).
+void gl_presenter_release(PlayerContext* ctx);

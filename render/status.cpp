@@ -175,6 +175,9 @@ int format_video_info(PlayerContext* ctx, const AVFrame* frame, int32_t time_ms,
 #undef MV_INFO_HEAD_ARGS
     if (length < 0)
         length = 0;
+    // Which presenter draws: the GL path says so at the end of the line.
+    if (ctx->display.gl_drawing && length < out_size)
+        length += snprintf(out + length, size_t(out_size - length), "  GL");
     return length < out_size ? length : out_size - 1;
 }
 

@@ -258,17 +258,9 @@ std::string params_on_one_line(const char* params)
     return out;
 }
 
-void write_playlist(std::string* out, PlayerContext* ctx)
+void write_playlist_entries(std::string* out, PlayerContext* ctx)
 {
-    write_int_line(out, KEY_VIDEO_TRACK, ctx->video_choice.load(std::memory_order_relaxed), -1);
-    write_int_line(out, KEY_AUDIO_TRACK, ctx->audio_choice.load(std::memory_order_relaxed), -1);
-    write_int_line(out, KEY_SUBTITLE_TRACK, ctx->subtitle_choice.load(std::memory_order_relaxed), -1);
-    write_int_line(out, KEY_CURRENT_ITEM, int32_t(ctx->current_item.load(std::memory_order_relaxed)), 0);
-    write_int_line(out, KEY_CURRENT_TIME, ctx->clock_ms.load(std::memory_order_relaxed), 0);
-    bool item_open = ctx->format.load(std::memory_order_acquire) != nullptr;
-    write_int_line(out, KEY_PLAYING, item_open ? ctx->playing.load(std::memory_order_relaxed) : -1, 1);
     uint32_t count = ctx->item_count.load(std::memory_order_relaxed);
-    write_int_line(out, KEY_LIST_COUNT, int32_t(count), 0);
     std::u16string scratch;
     for (uint32_t i = 0; i < count; i++) {
         const PlaylistEntry& entry = ctx->playlist.items[i];
@@ -281,25 +273,35 @@ void write_playlist(std::string* out, PlayerContext* ctx)
     }
 }
 
+size_t add_value(SettingsValue* out, size_t capacity, size_t n, const char* key, int32_t value, int32_t def)
+{
+    if (n < capacity)
+        out[n] = SettingsValue{key, value, def};
+    return n + 1;
+}
+
+size_t playback_values(PlayerContext* ctx, SettingsValue* out, size_t capacity, size_t n)
+{
+    n = add_value(out, capacity, n, KEY_VIDEO_TRACK, ctx->video_choice.load(std::memory_order_relaxed), -1);
+    n = add_value(out, capacity, n, KEY_AUDIO_TRACK, ctx->audio_choice.load(std::memory_order_relaxed), -1);
+    n = add_value(out, capacity, n, KEY_SUBTITLE_TRACK, ctx->subtitle_choice.load(std::memory_order_relaxed), -1);
+    n = add_value(out, capacity, n, KEY_CURRENT_ITEM, int32_t(ctx->current_item.load(std::memory_order_relaxed)), 0);
+    n = add_value(out, capacity, n, KEY_CURRENT_TIME, ctx->clock_ms.load(std::memory_order_relaxed), 0);
+    bool item_open = ctx->format.load(std::memory_order_acquire) != nullptr;
+    n = add_value(out, capacity, n, KEY_PLAYING, item_open ? ctx->playing.load(std::memory_order_relaxed) : -1, 1);
+    return add_value(out, capacity, n, KEY_LIST_COUNT, int32_t(ctx->item_count.load(std::memory_order_relaxed)), 0);
+}
+
 std::string file_text(PlayerContext* ctx)
 {
     std::string out;
     append_units(&out, FILE_HEADER, 14);
-    for (const OptionKey& o : FIRST_OPTIONS)
-        write_int_line(&out, o.key, (settings.*(o.field)).load(std::memory_order_relaxed), o.def);
-    SettingsRect rect = chosen_rect;
-    if (auto fn = hooks()->get_window_rect)
-        fn(ctx, &rect);
-    write_int_line(&out, "left", rect.left, 0);
-    write_int_line(&out, "right", rect.right, 0);
-    write_int_line(&out, "top", rect.top, 0);
-    write_int_line(&out, "bottom", rect.bottom, 0);
-    for (const OptionKey& o : SUBTITLE_OPTIONS)
-        write_int_line(&out, o.key, (settings.*(o.field)).load(std::memory_order_relaxed), o.def);
-    write_int_line(&out, KEY_VOLUME, int32_t(ctx->audio.volume.load(std::memory_order_relaxed)), DEFAULT_VOLUME);
-    write_int_line(&out, KEY_SAVE_PLAYLIST, settings.save_playlist.load(std::memory_order_relaxed), 1);
+    SettingsValue values[SETTINGS_VALUE_COUNT];
+    size_t count = settings_values(ctx, values, SETTINGS_VALUE_COUNT);
+    for (size_t i = 0; i < count && i < SETTINGS_VALUE_COUNT; i++)
+        write_int_line(&out, values[i].key, values[i].value, values[i].def);
     if (settings.save_playlist.load(std::memory_order_relaxed) != 0)
-        write_playlist(&out, ctx);
+        write_playlist_entries(&out, ctx);
     return out;
 }
 
@@ -427,6 +429,28 @@ std::string settings_path()
     static const std::string default_path =
         settings_default_path(executable_path().c_str(), getenv("XDG_CONFIG_HOME"), getenv("HOME"));
     return default_path;
+}
+
+size_t settings_values(PlayerContext* ctx, SettingsValue* out, size_t capacity)
+{
+    size_t n = 0;
+    for (const OptionKey& o : FIRST_OPTIONS)
+        n = add_value(out, capacity, n, o.key, (settings.*(o.field)).load(std::memory_order_relaxed), o.def);
+    SettingsRect rect = chosen_rect;
+    if (auto fn = hooks()->get_window_rect)
+        fn(ctx, &rect);
+    n = add_value(out, capacity, n, "left", rect.left, 0);
+    n = add_value(out, capacity, n, "right", rect.right, 0);
+    n = add_value(out, capacity, n, "top", rect.top, 0);
+    n = add_value(out, capacity, n, "bottom", rect.bottom, 0);
+    for (const OptionKey& o : SUBTITLE_OPTIONS)
+        n = add_value(out, capacity, n, o.key, (settings.*(o.field)).load(std::memory_order_relaxed), o.def);
+    n = add_value(out, capacity, n, KEY_VOLUME, int32_t(ctx->audio.volume.load(std::memory_order_relaxed)),
+                  DEFAULT_VOLUME);
+    n = add_value(out, capacity, n, KEY_SAVE_PLAYLIST, settings.save_playlist.load(std::memory_order_relaxed), 1);
+    if (settings.save_playlist.load(std::memory_order_relaxed) != 0)
+        n = playback_values(ctx, out, capacity, n);
+    return n;
 }
 
 SettingsRect settings_window_rect()

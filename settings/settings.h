@@ -78,6 +78,18 @@ void settings_load(PlayerContext* ctx);
 // failure at any point leaves the old file as it was. Returns 1 when the
 // file was written, 0 when not (the caller exits all the same).
 int settings_save(PlayerContext* ctx);
+// One number of the settings file as it would be saved now, with the
+// default that keeps it out of the file.
+struct SettingsValue {
+    const char* key;
+    int32_t value;
+    int32_t def;
+};
+constexpr size_t SETTINGS_VALUE_COUNT = 25;
+// The numbers of the file in file order: the options, the window rectangle,
+// the volume and, while the list is saved, the playback state. Fills up to
+// capacity and returns how many there are.
+size_t settings_values(PlayerContext* ctx, SettingsValue* out, size_t capacity);
 // The rectangle loading chose (the centred default or the saved one).
 SettingsRect settings_window_rect();
 

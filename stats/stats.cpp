@@ -1,5 +1,7 @@
 #include "stats/stats.h"
 
+#include "stats/stats_internal.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,6 +39,7 @@ void stats_disable(PlayerContext* ctx)
     if (!s)
         return;
     free(s->items);
+    free(s->notices);
     delete s;
 }
 
@@ -48,6 +51,7 @@ void stats_reset(PlayerContext* ctx)
     SpinGuard guard(&s->lock);
     s->item_count = 0;
     s->seek_count = 0;
+    s->notice_count = 0;
     s->video_frames_decoded.store(0, std::memory_order_relaxed);
     s->video_frames_presented.store(0, std::memory_order_relaxed);
     s->video_frames_dropped.store(0, std::memory_order_relaxed);
@@ -283,6 +287,7 @@ void stats_picture_shown(PlayerContext* ctx, int32_t time_ms)
     s->first_picture_ms.compare_exchange_strong(expected, since_start, std::memory_order_relaxed);
     close_open_seek(s, time_ms, now);
     measure_av_offset(ctx, s, time_ms);
+    stats_drag_picture(s, now);
 }
 
 void stats_sound_written(PlayerContext* ctx, int32_t time_ms, bool without_video)
@@ -339,22 +344,9 @@ StatsOffsets stats_offsets(PlayerContext* ctx)
 
 static void write_json_string(FILE* f, const char* text)
 {
-    fputc('"', f);
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; p++) {
-        switch (*p) {
-        case '"': fputs("\\\"", f); break;
-        case '\\': fputs("\\\\", f); break;
-        case '\n': fputs("\\n", f); break;
-        case '\r': fputs("\\r", f); break;
-        case '\t': fputs("\\t", f); break;
-        default:
-            if (*p < 0x20)
-                fprintf(f, "\\u%04x", *p);
-            else
-                fputc(*p, f);
-        }
-    }
-    fputc('"', f);
+    std::string quoted;
+    stats_append_json_string(&quoted, text);
+    fputs(quoted.c_str(), f);
 }
 
 static const char* subtitle_source_name(int32_t source)
@@ -392,7 +384,11 @@ static void write_item(FILE* f, const StatsItem* item)
     write_json_string(f, item->subtitle_path);
     fprintf(f, ",\"events\":%d,\"first_text\":", item->subtitle_events);
     write_json_string(f, item->subtitle_first_text);
-    fputs("}}", f);
+    fputs("},\"decoder\":", f);
+    write_json_string(f, item->decoder);
+    fputs(",\"presenter\":", f);
+    write_json_string(f, item->presenter);
+    fputs("}", f);
 }
 
 bool stats_write_json(PlayerContext* ctx, const char* path, const char* exit_reason)
@@ -428,8 +424,42 @@ bool stats_write_json(PlayerContext* ctx, const char* path, const char* exit_rea
         fprintf(f, "%s{\"target_ms\":%d,\"first_frame_ms\":%d,\"latency_ms\":%d,\"origin\":\"%s\"}", i ? "," : "",
                 seek->target_ms, seek->first_frame_ms, seek->latency_ms, seek_origin_name(seek->origin));
     }
-    fputs("],\"exit_reason\":", f);
+    fprintf(f, "],\"window_drags\":{\"count\":%d,\"total_ms\":%lld,\"pictures\":%lld,\"max_gap_ms\":%d}",
+            s->drag_count.load(), (long long)s->drag_total_ms.load(), (long long)s->drag_pictures.load(),
+            s->drag_max_gap_ms.load());
+    fputs(",", f);
+    stats_write_notices_and_state(f, ctx, s);
+    fputs(",\"menu\":", f);
+    fputs(s->menu_json.empty() ? "null" : s->menu_json.c_str(), f);
+    fputs(",\"exit_reason\":", f);
     write_json_string(f, exit_reason ? exit_reason : "");
     fputs("}\n", f);
     return fclose(f) == 0;
+}
+
+// ---- decoding and presentation paths ----
+
+static void set_item_text(PlayerContext* ctx, const char* name, bool decoder)
+{
+    Stats* s = stats_of(ctx);
+    if (!s || !name)
+        return;
+    SpinGuard guard(&s->lock);
+    StatsItem* item = current_item(s);
+    if (!item)
+        return;
+    char* field = decoder ? item->decoder : item->presenter;
+    size_t size = decoder ? sizeof item->decoder : sizeof item->presenter;
+    if (strcmp(field, name) != 0)
+        snprintf(field, size, "%s", name);
+}
+
+void stats_item_decoder(PlayerContext* ctx, const char* name)
+{
+    set_item_text(ctx, name, true);
+}
+
+void stats_item_presenter(PlayerContext* ctx, const char* name)
+{
+    set_item_text(ctx, name, false);
 }

@@ -7,6 +7,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "core/core.h"
 
@@ -29,6 +30,10 @@ struct StatsItem {
     char subtitle_path[1040];
     int32_t subtitle_events;
     char subtitle_first_text[256];
+    // Which paths played the item's pictures: "software", "vaapi" or "cuda",
+    // and "cpu" or "gl" (the last picture's; empty until one was decoded/shown).
+    char decoder[12];
+    char presenter[8];
 };
 
 // Why a seek was carried out: the engine's own seeks are marked so that a
@@ -75,6 +80,24 @@ struct Stats {
     // now_ms() just after the media thread last reset or reopened the sound
     // device: reports heard before it are not used for the A/V figures.
     std::atomic<uint32_t> audio_reset_wall_ms;
+
+    // Every notice shown, in order (under lock), for the state at exit.
+    struct StatsNotice* notices;
+    int32_t notice_count;
+    int32_t notice_capacity;
+    // Moves and resizes of the window by the pointer: the window thread
+    // begins and ends them, the presentation thread counts the pictures
+    // shown meanwhile and the longest wait between two of them.
+    std::atomic<int32_t> drag_active;
+    std::atomic<uint32_t> drag_start_wall_ms;
+    std::atomic<uint32_t> last_picture_wall_ms; // 0 before the first picture
+    std::atomic<int32_t> drag_count;
+    std::atomic<int64_t> drag_total_ms;
+    std::atomic<int64_t> drag_pictures;
+    std::atomic<int32_t> drag_max_gap_ms;
+    // The context menu as last shown, as JSON; empty while none was shown.
+    // Written under lock.
+    std::string menu_json;
 };
 
 // Switches statistics on for this run; call before the engine starts.
@@ -127,6 +150,32 @@ void stats_sound_reset(PlayerContext* ctx);
 // One measured offset between the sound heard and the picture shown.
 void stats_av_offset(PlayerContext* ctx, int32_t offset_ms);
 
+// ---- notices and the state at exit ----
+struct StatsNotice {
+    int32_t at_ms; // since program start
+    char text[520 * 3 + 4];
+};
+constexpr int32_t STATS_MAX_NOTICES = 4096;
+// A notice was shown (any thread).
+void stats_notice_shown(PlayerContext* ctx, const char* text);
+// Appends the members of the state's "settings" object (no braces) to
+// json: every option of the settings file under its key. Installed by the
+// program, which knows the settings; without it the object stays empty.
+using StatsSettingsWriter = void (*)(PlayerContext* ctx, std::string* json);
+void stats_set_settings_writer(StatsSettingsWriter writer);
+// A JSON string literal of text (quotes and escapes) appended to out.
+void stats_append_json_string(std::string* out, const char* text);
+// ---- moving and sizing the window (stats_drag.cpp) ----
+// A move or resize by the pointer begins (active 1) or ends (0). Window thread.
+void stats_window_drag(PlayerContext* ctx, int active);
+// The picture-shown hook of the drag figures. Presentation thread.
+void stats_drag_picture(Stats* s, uint32_t now_wall_ms);
+// ---- decoding and presentation paths ----
+// The decoder thread decoded a picture this way ("software", "vaapi", "cuda").
+void stats_item_decoder(PlayerContext* ctx, const char* name);
+// The presentation thread drew a picture of the item this way ("cpu", "gl").
+void stats_item_presenter(PlayerContext* ctx, const char* name);
+
 // ---- reading ----
 struct StatsOffsets {
     int64_t count;
@@ -137,3 +186,7 @@ StatsOffsets stats_offsets(PlayerContext* ctx);
 // Writes one JSON object; returns false when the file cannot be written or
 // statistics are off.
 bool stats_write_json(PlayerContext* ctx, const char* path, const char* exit_reason);
+
+// ---- the context menu (window thread) ----
+// The menu as it is shown now; the statistics keep the last one shown.
+void stats_menu_shown(PlayerContext* ctx, const MenuTree* tree);

@@ -2,6 +2,7 @@
 #include "decode/decode.h"
 #include "playlist/playlist.h"
 #include "stats/stats.h"
+#include "ui/input_internal.h"
 #include "ui/ui.h"
 
 void command_play_pause(PlayerContext* ctx, int play)
@@ -44,7 +45,7 @@ void command_step(PlayerContext* ctx)
     audio_restart(&ctx->audio);
 }
 
-static const char* volume_label(int32_t level)
+const char* volume_label(int32_t level)
 {
     if (level == 0)
         return "静音";

@@ -42,3 +42,15 @@ void desktop_quit(MainWindow* w, int exit_code)
     if (const WindowDesktop* d = w->desktop; d && d->quit)
         d->quit(d->handle, exit_code);
 }
+
+void desktop_minimize(MainWindow* w)
+{
+    if (const WindowDesktop* d = w->desktop; d && d->minimize)
+        d->minimize(d->handle);
+}
+
+void desktop_begin_drag(MainWindow* w, intptr_t hit)
+{
+    if (const WindowDesktop* d = w->desktop; d && d->begin_drag)
+        d->begin_drag(d->handle, hit);
+}

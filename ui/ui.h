@@ -97,3 +97,11 @@ std::string command_line_absolute_path(const std::string& path, const std::strin
 CommandLinePlaylist command_line_playlist_of(PlayerContext* ctx);
 // command_line_to_playlist on the player's playlist.
 void command_line_to_player(PlayerContext* ctx, const std::vector<std::string>& items);
+
+// ---- the context menu ----
+// Builds the menu when none is cached and shows it at the pointer; without
+// a window it is only recorded (the input script's "menu").
+void show_context_menu(MainWindow* w);
+// The open dialog for files (folder 0) or a folder; append_mode keeps the
+// list and adds to it (Ctrl held).
+void open_files_dialog(MainWindow* w, int append_mode, int folder);

@@ -21,6 +21,29 @@ struct WindowDesktop {
     void (*set_title)(void* handle, const char* utf8);
     // Ends the window's loop; the loop returns exit_code.
     void (*quit)(void* handle, int exit_code);
+    // Input and commands: minimises the window.
+    void (*minimize)(void* handle);
+    // Starts the player's own move (HIT_CAPTION) or resize (an edge or
+    // corner HIT_* code) that follows the pointer until its button is up.
+    void (*begin_drag)(void* handle, intptr_t hit);
+
+    // ---- window modes, the tray and balloons ----
+    // The monitor holding the window and its work area; false when unknown.
+    bool (*query_monitor)(void* handle, WindowRect* monitor, WindowRect* work_area);
+    // Tells the desktop the window is full screen (panels go below it).
+    void (*set_fullscreen_hint)(void* handle, int on);
+    // Takes back a maximised state the window manager gave the window.
+    void (*unmaximize)(void* handle);
+    // Above other windows and off the task bar (on), or in the normal band.
+    void (*set_band)(void* handle, int on);
+    void (*hide)(void* handle);
+    int (*ctrl_held)(void* handle);
+    void (*tray_show)(void* handle, const char* tip);
+    void (*tray_hide)(void* handle);
+    void (*tray_set_tip)(void* handle, const char* tip);
+    void (*balloon_show)(void* handle, const char* summary, const char* body);
+    void (*balloon_close)(void* handle);
+    void (*balloon_close_wait)(void* handle, int wait_ms);
 };
 
 // The calls the rest of the window code makes; each does nothing without a
@@ -32,6 +55,21 @@ void desktop_raise(MainWindow* w, int keep_above);
 void desktop_set_pointer_visible(MainWindow* w, int visible);
 void desktop_set_title(MainWindow* w, const char* utf8);
 void desktop_quit(MainWindow* w, int exit_code);
+void desktop_minimize(MainWindow* w);
+void desktop_begin_drag(MainWindow* w, intptr_t hit);
+// Window modes, the tray and balloons (desktop_modes.cpp).
+bool desktop_query_monitor(MainWindow* w, WindowRect* monitor, WindowRect* work_area);
+void desktop_set_fullscreen_hint(MainWindow* w, int on);
+void desktop_unmaximize(MainWindow* w);
+void desktop_set_band(MainWindow* w, int on);
+void desktop_hide(MainWindow* w);
+int desktop_ctrl_held(MainWindow* w);
+void desktop_tray_show(MainWindow* w, const char* tip);
+void desktop_tray_hide(MainWindow* w);
+void desktop_tray_set_tip(MainWindow* w, const char* tip);
+void desktop_balloon_show(MainWindow* w, const char* summary, const char* body);
+void desktop_balloon_close(MainWindow* w);
+void desktop_balloon_close_wait(MainWindow* w, int wait_ms);
 
 // ---- geometry ----
 // Shifts and, when it is larger, shrinks rect so it lies inside the window's
@@ -63,6 +101,35 @@ WindowRect window_normal_rect(const MainWindow* w);
 // A left press on the picture: the window follows the pointer (snapping to
 // the work-area edges) until the button is released; nothing in a screen mode.
 void window_begin_move(MainWindow* w);
+// A left press on a resize band (MSG_NC_LBUTTON_DOWN): the resize from that
+// edge or corner; nothing in a screen mode.
+void window_begin_resize(MainWindow* w, intptr_t hit);
+// Which part of the window is under the pointer (client coordinates): a
+// resize band (8 pixels at the top and left, 7 at the bottom and right, the
+// side bands stopping 30 pixels above the bottom) or the client area, which
+// is all of it in a screen mode.
+intptr_t window_hit_test(const MainWindow* w, int32_t x, int32_t y);
+void window_min_size(WindowMinSize* size);
+// A proposed rectangle of a move: sticks to a work-area edge within 9
+// pixels of it until held back by more than 10.
+void window_moving(MainWindow* w, WindowRect* r);
+// A proposed rectangle of a resize from edge (SIZING_*): with a picture,
+// the dragged side's length sets the other one by the picture's aspect
+// (corners keep their free shape), then the rectangle is fitted into the
+// work area; without a picture nothing changes.
+void window_sizing(MainWindow* w, uintptr_t edge, WindowRect* r);
+// A move or resize begins (active 1) or ends (0).
+void window_drag_changed(MainWindow* w, int active);
+
+// ---- files from outside (file_intake.cpp) ----
+// Dropped files: subtitle files join the item's external subtitle list
+// (and a drop of only subtitles on an open item switches to the first of
+// them), everything else the playlist, replacing it unless Ctrl was held.
+void window_drop_files(MainWindow* w, const DroppedFiles* drop);
+// A data message from another program: 0x6170 appends an entry (its index,
+// or -1 when the payload cannot be an entry), 0x7374 << 16 | index sets a
+// title, 0x7370 << 16 | index parameters (0); anything else 0.
+intptr_t window_copy_data(MainWindow* w, const CopyData* data);
 
 // ---- window modes, always on top, the tray and the clock (window_modes.cpp) ----
 // maximise 0: the full-screen toggle; 1: the maximise-to-work-area toggle.
@@ -74,9 +141,32 @@ void set_topmost_band(MainWindow* w, int on);
 void toggle_always_on_top(MainWindow* w, int silent);
 void hide_to_tray(MainWindow* w);
 void restore_from_tray(MainWindow* w);
+// Non-zero while the window is hidden in the tray (the Esc key, the
+// minimise button and hot key M ask).
+int window_in_tray(MainWindow* w);
 // The system time in the top-right corner while a screen mode is on.
 void show_clock_overlay(MainWindow* w);
 void hide_clock_overlay(MainWindow* w);
+// The window moved or was resized while the clock shows: the overlay follows
+// at the next tick.
+void move_clock_overlay(MainWindow* w);
+// A change of monitors or of the work area: a screen mode takes its
+// rectangle again, on the monitor holding the window (or what remains).
+void reapply_screen_mode(MainWindow* w);
+// The messages of the window modes and the tray, taken before the rest of the
+// window procedure: the desktop's maximise, minimise and full-screen
+// requests, the tray icon's events and balloons. True when the message was
+// handled (its result in *result); false lets the procedure go on.
+bool window_modes_message(MainWindow* w, unsigned msg, uintptr_t a, intptr_t b, intptr_t* result);
+// The tray icon's events (MSG_TRAY) and balloons (MSG_BALLOON), and its tip
+// after a new title (tray_icon.cpp).
+void tray_event(MainWindow* w, intptr_t event);
+void tray_balloon(MainWindow* w, int show);
+void tray_title_changed(MainWindow* w);
+// The settings' hook: "总在最前" was on at start.
+void apply_always_on_top_setting(PlayerContext* ctx);
+// An exit step: the tray icon and its balloon go.
+void remove_tray_icon(PlayerContext* ctx, int exit_code);
 
 // ---- the context menu and the open dialogs (context_menu.cpp, open_dialog.cpp) ----
 // Builds the menu when none is cached and shows it at the pointer.

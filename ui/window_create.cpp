@@ -2,6 +2,7 @@
 #include "platform/platform.h"
 #include "render/render.h"
 #include "settings/settings.h"
+#include "ui/services_internal.h"
 #include "ui/ui_internal.h"
 
 void window_create(MainWindow* w, const WindowCreation* creation)
@@ -69,16 +70,42 @@ int run_main_window(PlayerContext* ctx, const WindowCreation* creation)
                             platform_window_raise,
                             platform_window_set_pointer_visible,
                             platform_window_set_title,
-                            platform_window_quit};
+                            platform_window_quit,
+                            platform_window_minimize,
+                            platform_window_begin_drag};
+    desktop.query_monitor = platform_window_query_monitor;
+    desktop.set_fullscreen_hint = platform_window_set_fullscreen_hint;
+    desktop.unmaximize = platform_window_unmaximize;
+    desktop.set_band = platform_window_set_band;
+    desktop.hide = platform_window_hide;
+    desktop.ctrl_held = platform_ctrl_held;
+    desktop.tray_show = platform_tray_show;
+    desktop.tray_hide = platform_tray_hide;
+    desktop.tray_set_tip = platform_tray_set_tip;
+    desktop.balloon_show = platform_balloon_show;
+    desktop.balloon_close = platform_balloon_close;
+    desktop.balloon_close_wait = platform_balloon_close_wait;
     w->handle = handle;
     w->desktop = &desktop;
+    desktop_services_start(w);
     static WindowLoop loop;
     loop = WindowLoop{bridge_send, bridge_post, handle};
     window_bridge_install(&loop);
     render_set_blit_hook(platform_blit, handle);
+    render_set_picture_window(ctx, handle);
     render_set_clipboard_hook(platform_clipboard_set, handle);
+    render_set_clock_hooks(platform_clock_show, platform_clock_hide, handle);
+    exit_sequence_add(remove_tray_icon);
     window_procedure(w, MSG_CREATE, reinterpret_cast<uintptr_t>(creation), 0);
+    // Other programs may hand over files once the window exists.
+    platform_copy_data_listen(handle);
+    platform_menu_prepare(handle);
     return platform_window_loop(handle);
+}
+
+static void settings_install_cool_menu(PlayerContext* ctx)
+{
+    install_cool_menu(main_window_of(ctx));
 }
 
 static void settings_work_area(PlayerContext* ctx, SettingsRect* area)
@@ -107,6 +134,9 @@ int run_player_window(PlayerContext* ctx, const std::vector<std::string>& items)
     hooks.get_work_area = settings_work_area;
     hooks.place_window = settings_place_window;
     hooks.get_window_rect = settings_window_rect;
+    hooks.install_cool_menu = settings_install_cool_menu;
+    hooks.apply_always_on_top = apply_always_on_top_setting;
+    hooks.register_hotkeys = register_hotkeys_hook;
     settings_set_hooks(&hooks);
     CommandLinePlaylist playlist = command_line_playlist_of(ctx);
     WindowCreation creation{&items, &playlist, settings_load};

@@ -48,12 +48,7 @@ void window_track_work_area(MainWindow* w)
     w->work_area = work;
     w->screen_width = width;
     w->screen_height = height;
-    if (w->screen_mode == 1) {
-        WindowRect screen{0, 0, width, height};
-        desktop_move_resize(w, &screen);
-    } else if (w->screen_mode == -1) {
-        desktop_move_resize(w, &w->work_area);
-    }
+    reapply_screen_mode(w);
 }
 
 void window_place_and_show(MainWindow* w, const WindowRect* rect)
@@ -83,6 +78,10 @@ void window_position_changed(MainWindow* w, uintptr_t flags, const WindowRect* r
     }
     if (w->screen_mode == 0 && r->right > r->left && r->bottom > r->top)
         w->normal_rect = *r;
+    // The clock overlay keeps its distance from the window's top-right
+    // corner: its next update, due at once, places it from these values.
+    if (ctx->clock_shown.load(std::memory_order_relaxed))
+        ctx->clock_ticks.store(0, std::memory_order_relaxed);
 }
 
 WindowRect window_normal_rect(const MainWindow* w)

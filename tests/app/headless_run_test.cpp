@@ -64,6 +64,17 @@ TEST(HeadlessRun, a_list_where_nothing_plays_ends_with_code_1)
     EXPECT_EQ(run("--quit-at-end " + dir + "/not_media.mp4", dir + "/stderr2.txt"), 1);
 }
 
+// Whether the process has SIGTERM blocked (its mask in /proc).
+bool blocks_sigterm(pid_t pid)
+{
+    std::string status = read_all("/proc/" + std::to_string(pid) + "/status");
+    size_t at = status.find("SigBlk:");
+    if (at == std::string::npos)
+        return false;
+    unsigned long long mask = strtoull(status.c_str() + at + 7, nullptr, 16);
+    return (mask >> (SIGTERM - 1)) & 1;
+}
+
 TEST(HeadlessRun, sigterm_ends_an_idle_player_with_code_0)
 {
     pid_t pid = fork();
@@ -72,7 +83,11 @@ TEST(HeadlessRun, sigterm_ends_an_idle_player_with_code_0)
         execl(MV_BINARY, MV_BINARY, "--headless", "--no-settings", static_cast<char*>(nullptr));
         _exit(127);
     }
-    usleep(1500 * 1000); // past start-up, so the signal reaches the loop
+    // Past start-up, so the signal reaches the loop: the program blocks
+    // SIGTERM in every thread before it starts any.
+    for (int waited = 0; waited < 30000 && !blocks_sigterm(pid); waited += 20)
+        usleep(20 * 1000);
+    usleep(200 * 1000);
     kill(pid, SIGTERM);
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);

@@ -61,11 +61,6 @@ TEST(OpenItem, timestamps_become_milliseconds_and_broken_ones_saturate)
         EXPECT_EQ(timestamp_to_ms(c.ts, c.num, c.den), c.ms) << c.ts << " " << c.num << "/" << c.den;
 }
 
-TEST(OpenItem, hardware_decoding_is_never_chosen_yet)
-{
-    EXPECT_FALSE(hardware_decoding_eligible(nullptr, nullptr, nullptr));
-}
-
 struct TempDir {
     std::string path;
     TempDir()

@@ -5,6 +5,9 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
+
+#include <ass/ass.h>
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -96,3 +99,42 @@ inline bool near_colour(uint32_t got, uint32_t want, int tolerance = 8)
     }
     return true;
 }
+
+// A libass track with one white, bottom-centred line for the whole time.
+struct SubtitleTrack {
+    ASS_Track* track = nullptr;
+    ASS_Renderer* renderer = nullptr;
+};
+
+inline SubtitleTrack add_subtitles(PlayerContext* ctx, const char* text = "HHHH")
+{
+    SubtitleTrack s;
+    ASS_Library* library = ctx->subtitles.ass_library;
+    s.renderer = ass_renderer_init(library);
+    ass_set_fonts(s.renderer, nullptr, "sans-serif", ASS_FONTPROVIDER_AUTODETECT, nullptr, 1);
+    s.track = ass_new_track(library);
+    static const char header[] =
+        "[Script Info]\nScriptType: v4.00+\nPlayResX: 384\nPlayResY: 288\n\n[V4+ Styles]\n"
+        "Format: Name, Fontname, Fontsize, PrimaryColour, SecondaryColour, OutlineColour, BackColour, Bold, "
+        "Italic, Underline, StrikeOut, ScaleX, ScaleY, Spacing, Angle, BorderStyle, Outline, Shadow, Alignment, "
+        "MarginL, MarginR, MarginV, Encoding\n"
+        "Style: Default,sans-serif,40,&H00FFFFFF,&H00FFFFFF,&H00FFFFFF,&H00FFFFFF,0,0,0,0,100,100,0,0,1,0,0,2,"
+        "10,10,10,1\n\n[Events]\n"
+        "Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n";
+    std::string script = std::string(header) + "Dialogue: 0,0:00:00.00,0:01:00.00,Default,,0,0,0,," + text + "\n";
+    ass_process_data(s.track, script.data(), int(script.size()));
+    ctx->subtitles.sub_renderer = s.renderer;
+    ctx->subtitles.sub_track.store(s.track);
+    // A track read from a file: it keeps its events across seeks.
+    ctx->subtitles.external_index.store(0);
+    return s;
+}
+
+inline void remove_subtitles(PlayerContext* ctx, SubtitleTrack& s)
+{
+    ctx->subtitles.sub_track.store(nullptr);
+    ctx->subtitles.sub_renderer = nullptr;
+    ass_free_track(s.track);
+    ass_renderer_done(s.renderer);
+}
+

@@ -1,0 +1,36 @@
+// The tray icon's two forms, side by side behind platform_tray_show: a
+// StatusNotifierItem on the session bus (tray_sni.cpp) when a
+// StatusNotifierWatcher is there, else an XEmbed status icon
+// (tray_xembed.cpp). Window thread only.
+#pragma once
+#include "platform/window_internal.h"
+
+typedef struct _GDBusConnection GDBusConnection;
+typedef struct _GtkStatusIcon GtkStatusIcon;
+struct SniItem;
+
+enum TrayForm { TRAY_NONE, TRAY_SNI, TRAY_XEMBED };
+
+struct TrayState {
+    PlatformWindow* window;
+    GDBusConnection* bus;  // null without a session bus
+    unsigned watcher_watch;
+    int watcher_present;   // a StatusNotifierWatcher owns its name now
+    TrayForm shown;        // the form showing the icon now
+    char* tip;             // UTF-8, owned
+    SniItem* sni;          // made at its first use
+    GtkStatusIcon* status_icon;
+};
+
+// The icon's events go to the window thread's procedure as MSG_TRAY.
+void tray_post_event(TrayState* t, intptr_t event);
+
+void sni_show(TrayState* t);
+void sni_hide(TrayState* t);
+void sni_tip_changed(TrayState* t);
+// The watcher came (back): the shown item registers with it again.
+void sni_register_again(TrayState* t);
+
+void xembed_show(TrayState* t);
+void xembed_hide(TrayState* t);
+void xembed_tip_changed(TrayState* t);

@@ -1,0 +1,50 @@
+// Smoothness of playback while the window is moved or resized by the
+// pointer: how many pictures were shown during the drags and the longest
+// wait between two of them (also from the last picture to a drag's end, so
+// a stall that outlasts the drag still counts).
+#include "stats/stats.h"
+
+namespace {
+
+void note_gap(Stats* s, uint32_t gap_ms)
+{
+    int32_t gap = int32_t(gap_ms > 0x7FFFFFFF ? 0x7FFFFFFF : gap_ms);
+    int32_t seen = s->drag_max_gap_ms.load(std::memory_order_relaxed);
+    while (gap > seen && !s->drag_max_gap_ms.compare_exchange_weak(seen, gap, std::memory_order_relaxed)) {
+    }
+}
+
+} // namespace
+
+void stats_window_drag(PlayerContext* ctx, int active)
+{
+    Stats* s = stats_of(ctx);
+    if (!s)
+        return;
+    uint32_t now = now_ms();
+    if (active) {
+        if (s->drag_active.exchange(1, std::memory_order_acq_rel))
+            return;
+        s->drag_start_wall_ms.store(now, std::memory_order_relaxed);
+        s->drag_count.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+    if (!s->drag_active.exchange(0, std::memory_order_acq_rel))
+        return;
+    uint32_t start = s->drag_start_wall_ms.load(std::memory_order_relaxed);
+    s->drag_total_ms.fetch_add(int64_t(uint32_t(now - start)), std::memory_order_relaxed);
+    uint32_t last = s->last_picture_wall_ms.load(std::memory_order_acquire);
+    // Pictures that stopped before the drag began are not the drag's doing.
+    uint32_t since = (last == 0 || int32_t(start - last) > 0) ? start : last;
+    note_gap(s, now - since);
+}
+
+void stats_drag_picture(Stats* s, uint32_t now)
+{
+    uint32_t last = s->last_picture_wall_ms.exchange(now ? now : 1, std::memory_order_acq_rel);
+    if (!s->drag_active.load(std::memory_order_acquire))
+        return;
+    s->drag_pictures.fetch_add(1, std::memory_order_relaxed);
+    if (last != 0)
+        note_gap(s, now - last);
+}
