@@ -18,7 +18,7 @@ Rows (all by default):
             CPU time spent until then; mpv --frames=1 from start to exit
   load      the window row with a second process using one core fully
   clip4k    peak RSS, CPU and dropped frames of a 10 s 3840x2160 clip
-  audio     peak RSS and CPU of the first 60 s of a 60-minute audio item
+  audio     peak RSS and CPU of the first 60 s (--audio-seconds) of a 60-minute audio item
   longgop   seek latency in a clip of 10 s GOPs
   limits    address-space limits (ulimit -v) from 300 MB to 2 GB: the clip
             plays, or the program ends with a message; never a crash or hang
@@ -311,9 +311,9 @@ class Bench:
         clip = audio_item(self.work)
         script = os.path.join(self.work, "quit_at_60s.txt")
         with open(script, "w") as f:
-            f.write("60000 quit\n")
-        self.memory_cpu("60-minute audio item, first 60 s, headless", clip, True, extra=["--input=" + script],
-                        mpv_extra=["--length=60"])
+            f.write("%d quit\n" % (self.args.audio_seconds * 1000))
+        self.memory_cpu("60-minute audio item, first %d s, headless" % self.args.audio_seconds, clip, True,
+                        extra=["--input=" + script], mpv_extra=["--length=%d" % self.args.audio_seconds])
 
     def seeks(self, label, clip, targets_s, goal):
         script = os.path.join(self.work, "seeks_%s.txt" % label.split()[0])
@@ -415,6 +415,7 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--rows", default=",".join(ALL_ROWS))
     parser.add_argument("--work", default="bench-lean")
+    parser.add_argument("--audio-seconds", type=int, default=60, help="how much of the audio item plays")
     args = parser.parse_args()
     Bench(args).main()
 

@@ -63,6 +63,10 @@ bool render_add_snapshot(PlayerContext* ctx, int32_t ms, const char* png_path);
 // target): the OSD text is left out of them, so no font is ever loaded.
 // Call before the first picture.
 void render_leave_out_text(PlayerContext* ctx);
+// Reads the font configuration and opens the fonts the OSD text needs
+// (font_name: a font description, null for the default), so that the first
+// text drawn does not wait for it. Any thread; draws nothing.
+void render_warm_fonts(const char* font_name);
 // Writes width x height BGRX pixels as a PNG file; false on failure.
 bool write_png(const char* path, const uint8_t* bgrx, int64_t pitch, int32_t width, int32_t height);
 
