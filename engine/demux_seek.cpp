@@ -258,8 +258,10 @@ PassResult handle_seek(PlayerContext* ctx, DemuxState* st)
         stats_seek_abandoned(ctx);
         return PASS_SLEEP;
     }
-    flush_decoders(ctx);
+    // The landing is read while the decoder's threads finish the pictures
+    // they hold; the flush then waits for less.
     int32_t landing = read_landing(ctx, st, order.target_ms);
+    flush_decoders(ctx);
     finish_seek(ctx, st, order, landing);
     return PASS_GO_ON;
 }

@@ -109,8 +109,11 @@ static void advance_read(StreamSlot* slot)
 static void pass_picture(StreamSlot* slot)
 {
     advance_read(slot);
-    uint32_t passed = (slot->frames_read.load(std::memory_order_relaxed) - 2) & FRAME_RING_MASK;
-    av_frame_unref(slot->frames[passed].frame);
+    AVFrame* passed = slot->frames[(slot->frames_read.load(std::memory_order_relaxed) - 2) & FRAME_RING_MASK].frame;
+    // A device surface goes back only under the decoding lock, which the
+    // decoder holds across whole decoding calls: it waits for its reuse.
+    if (!passed->hw_frames_ctx)
+        av_frame_unref(passed);
 }
 
 // The first picture (or, without video, sound) after a seek ends its fast polling.
