@@ -11,7 +11,6 @@ extern "C" {
 
 #include "core/core.h"
 #include "engine/engine_internal.h"
-#include "render/render.h"
 
 namespace {
 
@@ -21,7 +20,6 @@ constexpr uint32_t FIRST_PICTURE_WAIT_MS = 2000;
 
 void deferred_setup_thread(PlayerContext* ctx)
 {
-    render_warm_fonts(nullptr);
     // Below the engine threads, so that playback keeps its cores.
     setpriority(PRIO_PROCESS, pid_t(gettid()), 10);
     uint32_t start = now_ms();

@@ -1,8 +1,6 @@
 // The text system's first use reads the whole font configuration and opens
-// the fonts, some tens of milliseconds. Done on a helper thread while the
-// window is made, it is over by the time the first picture's text is drawn:
-// the configuration and the font files are the process's, whichever thread
-// measures text first.
+// the fonts, some tens of milliseconds. The font map is the calling
+// thread's own, so the thread that will draw the text calls this first.
 #include <cairo.h>
 #include <pango/pangocairo.h>
 
