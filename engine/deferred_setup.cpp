@@ -11,6 +11,7 @@ extern "C" {
 
 #include "core/core.h"
 #include "engine/engine_internal.h"
+#include "render/render.h"
 
 namespace {
 
@@ -20,6 +21,8 @@ constexpr uint32_t FIRST_PICTURE_WAIT_MS = 2000;
 
 void deferred_setup_thread(PlayerContext* ctx)
 {
+    // At full priority: the first picture's text waits for it.
+    render_warm_fonts(nullptr);
     // Below the engine threads, so that playback keeps its cores.
     setpriority(PRIO_PROCESS, pid_t(gettid()), 10);
     uint32_t start = now_ms();

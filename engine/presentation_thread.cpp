@@ -332,10 +332,6 @@ void presentation_rules(PlayerContext* ctx, PassState* pass)
 
 void presentation_thread(PlayerContext* ctx)
 {
-    // Text is measured with this thread's own font map: set up now, while
-    // the window is made and the item opened, not in the first picture's time.
-    if (!ctx->display.text_left_out.load(std::memory_order_relaxed))
-        render_warm_fonts(nullptr);
     PassState pass;
     memset(&pass, 0, sizeof pass);
     for (;;) {

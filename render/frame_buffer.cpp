@@ -70,7 +70,7 @@ bool frame_buffer_ensure(FrameDisplay* d)
     d->cr = cairo_create(surface);
     // The text layout is what loads the fonts.
     if (!d->text_left_out.load(std::memory_order_relaxed))
-        d->layout = pango_cairo_create_layout(d->cr);
+        d->layout = osd_new_layout(d->cr);
     if (d->text_colour == 0)
         d->text_colour = OSD_GREEN;
     return true;

@@ -64,8 +64,9 @@ bool render_add_snapshot(PlayerContext* ctx, int32_t ms, const char* png_path);
 // Call before the first picture.
 void render_leave_out_text(PlayerContext* ctx);
 // Reads the font configuration and opens the fonts the OSD text needs
-// (font_name: a font description, null for the default), so that the first
-// text drawn does not wait for it. Any thread; draws nothing.
+// (font_name: a font description, null for the default) on a font map the
+// presentation thread then takes over, so that the first text drawn does not
+// wait for it. Once per process, on any thread but the presentation thread.
 void render_warm_fonts(const char* font_name);
 // Writes width x height BGRX pixels as a PNG file; false on failure.
 bool write_png(const char* path, const uint8_t* bgrx, int64_t pitch, int32_t width, int32_t height);
