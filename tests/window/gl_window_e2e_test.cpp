@@ -46,7 +46,7 @@ TEST_F(DesktopTest, the_window_shows_video_through_opengl_when_asked_and_on_the_
         EXPECT_EQ(WEXITSTATUS(status), 0);
         const std::string json = read_file(stats);
         EXPECT_NE(json.find(c.presenter), std::string::npos) << json;
-        const std::string err = stderr_text();
+        const std::string err = stderr_text(true);
         EXPECT_EQ(err.find("the GPU path failed"), std::string::npos) << err;
         if (c.says)
             EXPECT_NE(err.find(c.says), std::string::npos) << err;
