@@ -16,6 +16,17 @@ void request_seek(PlayerContext* ctx, int32_t target_ms, int32_t forward)
     ctx->seek_target_ms.store(target_ms, std::memory_order_release);
 }
 
+void request_seek_unless_pending(PlayerContext* ctx, int32_t target_ms, int32_t forward)
+{
+    uint64_t none = pack(-1, -1);
+    if (!ctx->seek_order.compare_exchange_strong(none, pack(target_ms, forward), std::memory_order_acq_rel))
+        return;
+    ctx->seek_forward.store(forward, std::memory_order_relaxed);
+    // A request the window thread wrote meanwhile keeps its own target.
+    int32_t idle = -1;
+    ctx->seek_target_ms.compare_exchange_strong(idle, target_ms, std::memory_order_acq_rel);
+}
+
 void seek_clear(PlayerContext* ctx)
 {
     ctx->seek_forward.store(-1, std::memory_order_relaxed);

@@ -15,6 +15,11 @@ constexpr int32_t SEEK_KEEP_FORWARD = INT32_MIN;
 // Any thread: asks for a seek to target_ms (0 or more).
 void request_seek(PlayerContext* ctx, int32_t target_ms, int32_t forward);
 
+// The engine's own seek to where playback stands (a track switch): asked
+// for only while no seek is pending, since a pending one repositions every
+// stream anyway and was asked for later by the user, who must win.
+void request_seek_unless_pending(PlayerContext* ctx, int32_t target_ms, int32_t forward);
+
 struct SeekOrder {
     int32_t target_ms; // -1: none
     int32_t forward;

@@ -15,7 +15,7 @@ void handle_hw_fallback(PlayerContext* ctx)
     hold_presentation(ctx);
     stats_engine_seek(ctx, SEEK_BY_SWITCH);
     const int32_t clock = ctx->clock_ms.load(std::memory_order_relaxed);
-    request_seek(ctx, clock > 0 ? clock : 0, 0);
+    request_seek_unless_pending(ctx, clock > 0 ? clock : 0, 0);
     drain_slot(ctx, &ctx->slots[SLOT_VIDEO]);
     // hw_usable is 0 now, so the stream opens for software decoding.
     open_video(ctx, ctx->video_choice.load(std::memory_order_relaxed));

@@ -36,7 +36,7 @@ static void switch_notice(PlayerContext* ctx, int kind, AVStream* stream, const 
     // At the very start the clock stands before 0; the seek must still be a
     // seek (0 or more), or the drain below would wait for paused frames.
     int32_t clock = ctx->clock_ms.load(std::memory_order_relaxed);
-    request_seek(ctx, clock > 0 ? clock : 0, 0);
+    request_seek_unless_pending(ctx, clock > 0 ? clock : 0, 0);
     drain_slot(ctx, &ctx->slots[kind]);
 }
 

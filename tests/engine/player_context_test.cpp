@@ -116,3 +116,39 @@ TEST(EngineThreads, idle_after_start_and_take_a_stop_request)
 }
 
 } // namespace
+
+// The seek request word: the last request wins, a finished seek clears only
+// itself, and the engine's own seek of a track switch never replaces one
+// the user asked for.
+TEST(SeekRequest, the_last_request_wins_and_the_engines_own_seek_waits_its_turn)
+{
+    struct Step {
+        const char* what;
+        void (*act)(PlayerContext*);
+        int32_t target, forward; // the order the demux loop reads afterwards
+        int32_t target_ms;       // seek_target_ms afterwards
+    };
+    static SeekOrder taken;
+    const Step steps[] = {
+        {"none at start", [](PlayerContext* c) { seek_clear(c); }, -1, -1, -1},
+        {"a switch while idle asks", [](PlayerContext* c) { request_seek_unless_pending(c, 700, 0); }, 700, 0, 700},
+        {"a user seek replaces it", [](PlayerContext* c) { request_seek(c, 1200, 1); }, 1200, 1, 1200},
+        {"a later switch keeps the user's", [](PlayerContext* c) { request_seek_unless_pending(c, 2021, 0); }, 1200, 1,
+         1200},
+        {"the loop takes it", [](PlayerContext* c) { taken = seek_order_read(c); }, 1200, 1, 1200},
+        {"a newer one meanwhile", [](PlayerContext* c) { request_seek(c, 300, SEEK_KEEP_FORWARD); }, 300, 1, 300},
+        {"the taken one done leaves the newer", [](PlayerContext* c) { seek_order_done(c, taken); }, 300, 1, 300},
+        {"the newer one done clears", [](PlayerContext* c) { seek_order_done(c, SeekOrder{300, 1}); }, -1, -1, -1},
+    };
+    PlayerContext* ctx = player_context_new();
+    player_setup(ctx);
+    for (const Step& s : steps) {
+        s.act(ctx);
+        SeekOrder order = seek_order_read(ctx);
+        EXPECT_EQ(order.target_ms, s.target) << s.what;
+        if (s.target >= 0)
+            EXPECT_EQ(order.forward, s.forward) << s.what;
+        EXPECT_EQ(ctx->seek_target_ms.load(), s.target_ms) << s.what;
+    }
+    player_context_free(ctx);
+}

@@ -18,6 +18,7 @@ extern "C" {
 #include "playlist/playlist.h"
 #include "settings/settings.h"
 #include "ui/input_internal.h"
+#include "ui/menu_internal.h"
 #include "ui/ui.h"
 #include "ui/ui_internal.h"
 
@@ -81,6 +82,9 @@ public:
     void TearDown() override
     {
         ctx->format.store(nullptr);
+        // A right click builds the menu and caches it; the window thread frees it at exit.
+        if (auto* tree = static_cast<MenuTree*>(ctx->menu.exchange(nullptr)))
+            menu_free(tree);
         window_bridge_install(nullptr);
         show_file_set_handler(nullptr);
         playlist_free(ctx);

@@ -11,6 +11,7 @@
 #include "playlist/playlist.h"
 #include "settings/settings.h"
 #include "ui/ui.h"
+#include "ui/menu_internal.h"
 #include "ui/ui_internal.h"
 
 namespace {
@@ -146,6 +147,9 @@ protected:
     }
     void TearDown() override
     {
+        // A right click on the tray icon builds the menu and caches it.
+        if (auto* tree = static_cast<MenuTree*>(ctx->menu.exchange(nullptr)))
+            menu_free(tree);
         window_bridge_install(nullptr);
         set_notice_hook(nullptr);
         settings_reset(&settings);

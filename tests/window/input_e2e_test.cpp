@@ -88,13 +88,14 @@ TEST_F(InputDesktop, keys_pause_resume_seek_and_size_and_the_close_button_exits_
     EXPECT_NE(settings_text().find("音量=120\r\n"), std::string::npos) << settings_text();
     std::string json = read_file(stats);
     EXPECT_NE(json.find("\"text\":\" 设置音量 120 [扩大] \""), std::string::npos) << json;
-    // Right asked for a point 5 s past the clock.
+    // Right asked for a point 5 s past the clock (which a slow run may have
+    // taken near the end of the 10 s clip).
     size_t seek = json.find("\"origin\":\"user\"");
     ASSERT_NE(seek, std::string::npos) << json;
     size_t target = json.rfind("\"target_ms\":", seek);
     int target_ms = atoi(json.c_str() + target + 12);
     EXPECT_GE(target_ms, 5000) << json;
-    EXPECT_LE(target_ms, 10000) << json;
+    EXPECT_LE(target_ms, 15000) << json;
 }
 
 TEST_F(InputDesktop, the_bar_seeks_c_copies_the_subtitles_and_the_middle_button_shows_the_file)

@@ -188,15 +188,17 @@ TEST_F(MenuDesktopTest, a_path_typed_into_the_file_dialog_replaces_the_list_and_
     std::string dialog =
         on_display("timeout 10 xdotool search --sync --onlyvisible --name '^打开文件$' 2>/dev/null");
     ASSERT_FALSE(dialog.empty()) << "no dialog titled 打开文件";
-    std::this_thread::sleep_for(500ms);
+    // The dialog lists its folder on worker threads; keys typed before its
+    // location field takes them are lost, which a sanitizer run makes likely.
+    std::this_thread::sleep_for(1500ms);
     on_display("xdotool key ctrl+l");
-    std::this_thread::sleep_for(300ms);
+    std::this_thread::sleep_for(1000ms);
     on_display("xdotool type --delay 5 '" + chosen + "'");
-    std::this_thread::sleep_for(300ms);
+    std::this_thread::sleep_for(1000ms);
     on_display("xdotool key Return");
     std::string title;
     // "1/1." and the clip's own title, then the path.
-    for (int i = 0; i < 100 && title.find("/ " + chosen) == std::string::npos; i++) {
+    for (int i = 0; i < 300 && title.find("/ " + chosen) == std::string::npos; i++) {
         std::this_thread::sleep_for(100ms);
         title = on_display("xdotool getwindowname " + std::to_string(window));
     }

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "support/desktop.h"
+#include "support/stress.h"
 #include "support/fixtures.h"
 #include "window/bus_services.h"
 
@@ -279,9 +280,9 @@ TEST_F(ModesDesktop, in_full_screen_the_time_shows_top_right_in_a_click_through_
     request(window, "add FULLSCREEN");
     auto entered = std::chrono::steady_clock::now();
     unsigned long overlay = 0;
-    ASSERT_TRUE(wait_until([&] { return (overlay = clock_window()) != 0 && viewable(overlay); }, 2200ms))
+    ASSERT_TRUE(wait_until([&] { return (overlay = clock_window()) != 0 && viewable(overlay); }, 2200ms * TIME_SCALE))
         << "no clock within 2.2 s";
-    EXPECT_LT(std::chrono::steady_clock::now() - entered, 2200ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - entered, 2200ms * TIME_SCALE);
     Geometry g = geometry(overlay);
     EXPECT_GE(g.x + g.width, 1280 - 6) << "right-aligned";
     EXPECT_LE(g.x + g.width, 1280);
@@ -294,7 +295,7 @@ TEST_F(ModesDesktop, in_full_screen_the_time_shows_top_right_in_a_click_through_
     std::string first = screenshot(g);
     EXPECT_GT(green_pixels(first), 30u) << "no green time in the corner";
     // The time moves on once a second.
-    EXPECT_TRUE(wait_until([&] { return screenshot(geometry(overlay)) != first; }, 2500ms));
+    EXPECT_TRUE(wait_until([&] { return screenshot(geometry(overlay)) != first; }, 2500ms * TIME_SCALE));
 
     // Just above the player: another program's window in front of it covers the time too.
     EXPECT_EQ(stacking_place(overlay), stacking_place(window) + 1);
