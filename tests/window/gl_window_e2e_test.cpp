@@ -53,8 +53,8 @@ TEST_F(DesktopTest, the_window_shows_video_through_opengl_when_asked_and_on_the_
         EXPECT_NE(json.find(c.presenter), std::string::npos) << json;
         const std::string err = stderr_text(true);
         EXPECT_EQ(err.find("the GPU path failed"), std::string::npos) << err;
-        if (c.says) // stderr_text() leaves this very line out
-            EXPECT_NE(read_file(dir + "/stderr.txt").find(c.says), std::string::npos) << err;
+        if (c.says)
+            EXPECT_NE(err.find(c.says), std::string::npos) << err;
         else
             EXPECT_EQ(err.find("GPU path is not available"), std::string::npos) << err;
     }
