@@ -24,8 +24,6 @@ Rows (all by default):
             plays, or the program ends with a message; never a crash or hang
 """
 import argparse
-import ctypes
-import ctypes.util
 import json
 import os
 import resource
@@ -36,7 +34,6 @@ import subprocess
 import sys
 import time
 
-SCREEN = (1920, 1080)
 ALL_ROWS = ["headless", "window", "seek", "first", "load", "clip4k", "audio", "longgop", "limits"]
 
 
@@ -70,64 +67,12 @@ def audio_item(folder):
 
 # ---- the private display ----
 
-def start_server():
-    read_fd, write_fd = os.pipe()
-    server = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0",
-                               "%dx%dx24" % SCREEN, "-nolisten", "tcp", "-noreset"],
-                              pass_fds=(write_fd,), stderr=subprocess.DEVNULL)
-    os.close(write_fd)
-    number = b""
-    while not number.endswith(b"\n"):
-        chunk = os.read(read_fd, 1)
-        if not chunk:
-            break
-        number += chunk
-    os.close(read_fd)
-    return server, ":" + number.decode().strip()
+# The private X server and the look at the screen centre are the window
+# benchmark's own.
+from window_figures import SCREEN, Screen as CentreScreen, start_server  # noqa: E402
 
 
-class XImage(ctypes.Structure):
-    _fields_ = [("width", ctypes.c_int), ("height", ctypes.c_int), ("xoffset", ctypes.c_int),
-                ("format", ctypes.c_int), ("data", ctypes.c_void_p), ("byte_order", ctypes.c_int),
-                ("bitmap_unit", ctypes.c_int), ("bitmap_bit_order", ctypes.c_int), ("bitmap_pad", ctypes.c_int),
-                ("depth", ctypes.c_int), ("bytes_per_line", ctypes.c_int), ("bits_per_pixel", ctypes.c_int)]
-
-
-class Screen:
-    """Reads a patch of the screen centre, to see when a picture is up."""
-
-    def __init__(self, display):
-        x11 = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
-        x11.XOpenDisplay.restype = ctypes.c_void_p
-        x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
-        x11.XDefaultRootWindow.restype = ctypes.c_ulong
-        x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-        x11.XGetImage.restype = ctypes.POINTER(XImage)
-        x11.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
-                                  ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
-        x11.XFree.argtypes = [ctypes.c_void_p]
-        self.x11 = x11
-        self.display = x11.XOpenDisplay(display.encode())
-        self.root = x11.XDefaultRootWindow(self.display)
-
-    def colourful(self):
-        size = 64
-        cx, cy = SCREEN[0] // 2 - size // 2, SCREEN[1] // 2 - size // 2
-        image = self.x11.XGetImage(self.display, self.root, cx, cy, size, size, 0xFFFFFFFF, 2)
-        if not image:
-            return False
-        img = image.contents
-        data = ctypes.string_at(img.data, img.bytes_per_line * size)
-        self.x11.XFree(img.data)
-        self.x11.XFree(image)
-        strong = 0
-        for y in range(0, size, 4):
-            for x in range(0, size, 4):
-                b, g, r = data[y * img.bytes_per_line + 4 * x: y * img.bytes_per_line + 4 * x + 3]
-                if max(r, g, b) - min(r, g, b) > 80:
-                    strong += 1
-        return strong > (size // 4) ** 2 // 3
-
+class Screen(CentreScreen):
     def wait_clear(self):
         # Between runs nothing is shown, so the centre is the black root window.
         deadline = time.monotonic() + 5
