@@ -314,7 +314,7 @@ class Bench:
                  {k: median(v) * 1000 if median(v) is not None else None for k, v in cpu.items()})
 
     def row_limits(self):
-        for mb in [300, 400, 500, 600, 700, 800, 1000, 1500, 2000]:
+        for mb in self.args.limits:
             values = {}
             for name, binary in self.players:
                 r = run_measured(self.moravista(binary, self.clip1080, True, "limit.json"),
@@ -360,6 +360,9 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--rows", default=",".join(ALL_ROWS))
     parser.add_argument("--work", default="bench-lean")
+    parser.add_argument("--limits", type=lambda v: [int(x) for x in v.split(",")],
+                        default=[300, 400, 500, 600, 700, 800, 1000, 1500, 2000],
+                        help="address-space limits in MB for the limits row")
     parser.add_argument("--audio-seconds", type=int, default=60, help="how much of the audio item plays")
     args = parser.parse_args()
     Bench(args).main()
