@@ -8,7 +8,7 @@ root=$(pwd)
 mode=${1:-demo}
 shift || true
 
-say() { printf '\n== %s\n' "$*"; }
+say() { printf '\n== [%ss] %s\n' "$SECONDS" "$*"; }
 
 packages=(
   build-essential cmake ninja-build pkg-config
