@@ -13,9 +13,9 @@ extern "C" {
 
 std::atomic<uint32_t> auto_gain_level{AUTO_GAIN_START};
 
-int audio_select_backend(const char* spec)
+int audio_select_backend(const char* choice)
 {
-    return audio_device_select(spec);
+    return audio_device_select(choice);
 }
 
 void audio_shutdown(void)

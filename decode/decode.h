@@ -29,7 +29,7 @@ constexpr uint32_t AUTO_GAIN_START = 2560000;
 
 // Chooses the sound backend for the process: "sdl", "null" or "wav:PATH".
 // Returns 0 for an unknown text. Called once at start-up.
-int audio_select_backend(const char* spec);
+int audio_select_backend(const char* choice);
 // Closes the device and completes the WAV file. Called at exit.
 void audio_shutdown(void);
 

@@ -74,6 +74,7 @@ struct PassState {
     uint32_t now;       // the millisecond timer at the start of the pass
     bool new_picture;   // a picture was taken to be shown
     int32_t picture_ms; // its media time
+    int32_t picture_seek; // the seek awaiting a picture when it was taken (stats)
 };
 // One pass's rules at pass->now: the clock advanced and pulled toward the
 // sound, the pointer-hide and notice countdowns, pictures taken or dropped,

@@ -209,6 +209,7 @@ static void take_video(PlayerContext* ctx, PassState* pass)
         ctx->redraw_pending.store(ctx->window_visible.load(std::memory_order_relaxed), std::memory_order_relaxed);
         pass->new_picture = true;
         pass->picture_ms = entry->time_ms;
+        pass->picture_seek = stats_picture_taken(ctx);
         seek_settled(ctx);
         pass_picture(slot);
     }
@@ -308,7 +309,7 @@ static bool draw_unheld(PlayerContext* ctx, PassState* pass)
         present_frame(ctx, slot->frames[current_frame_index(slot)].frame);
         if (pass->new_picture) {
             ctx->pictures_shown.fetch_add(1, std::memory_order_relaxed);
-            stats_picture_shown(ctx, pass->picture_ms);
+            stats_picture_shown(ctx, pass->picture_ms, pass->picture_seek);
         }
         return true;
     }

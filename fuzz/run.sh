@@ -29,13 +29,27 @@ w=$seeds/window_input_fuzz
 printf '\x0c\x00\x00\x00\xc0\x03\x1c\x02\x38\x04\x80\x07\x38\x04\x19\x00\x01\x00\x60\xea\x00\x00\x10\x27\x00\x00' >"$w/scene"
 printf '\x00\x20\x00\x00\x00\x00\x00\x00\x00\x00\x27\x00\x00\x00\x00\x00\x00\x00\x02\x00\x00\x00\x00\xe0\x01\x12\x02\x03\x01\x00\x00\x00\xe0\x01\x12\x02' >>"$w/scene"
 
-status=0
+# The three run side by side, each for the same time.
+pids=()
 for target in subtitle_file_fuzz style_tags_fuzz window_input_fuzz; do
   corpus="$out/corpus/$target"
   mkdir -p "$corpus"
   echo "fuzz: $target for ${seconds}s"
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     "$out/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-    -artifact_prefix="$out/$target-" "$corpus" "$seeds/$target" || status=1
+    -artifact_prefix="$out/$target-" "$corpus" "$seeds/$target" >"$out/$target.log" 2>&1 &
+  pids+=($!)
+done
+status=0
+i=0
+for target in subtitle_file_fuzz style_tags_fuzz window_input_fuzz; do
+  if ! wait "${pids[$i]}"; then
+    status=1
+    echo "fuzz: $target FAILED"
+    tail -n 60 "$out/$target.log"
+  else
+    grep -E '^stat::number_of_executed_units|^Done' "$out/$target.log" | sed "s/^/fuzz: $target: /"
+  fi
+  i=$((i + 1))
 done
 exit $status

@@ -24,6 +24,15 @@ int no_file_manager(const char*)
     return 1;
 }
 
+// Everything runs on this one thread: a send is a direct call, as it is from
+// the window thread itself (a dropped menu comes back this way to be freed).
+intptr_t send_here(void*, unsigned msg, uintptr_t a, intptr_t b)
+{
+    return window_procedure(main_window_of(ctx), msg, a, b);
+}
+void post_nowhere(void*, unsigned, uintptr_t, intptr_t) {}
+const WindowLoop loop{send_here, post_nowhere, nullptr};
+
 const unsigned MESSAGES[] = {
     MSG_KEY_DOWN,    MSG_SYS_KEY_DOWN, MSG_MOUSE_MOVE,  MSG_LEFT_DOWN,   MSG_LEFT_UP,   MSG_LEFT_DOUBLE,
     MSG_RIGHT_DOWN,  MSG_RIGHT_UP,     MSG_MIDDLE_DOWN, MSG_MOUSE_WHEEL, MSG_MOUSE_LEAVE, MSG_HOTKEY,
@@ -89,6 +98,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     player_setup(ctx);
     ctx->window_visible.store(1);
     show_file_set_handler(no_file_manager);
+    window_bridge_install(&loop);
     return 0;
 }
 

@@ -204,21 +204,21 @@ void* run_device_thread(void* d)
 
 } // namespace
 
-int audio_device_select(const char* spec)
+int audio_device_select(const char* choice)
 {
-    if (!spec)
+    if (!choice)
         return 0;
     Process& p = process();
     std::lock_guard<std::mutex> hold(p.lock);
-    if (strcmp(spec, "sdl") == 0) {
+    if (strcmp(choice, "sdl") == 0) {
         p.backend = BACKEND_SDL;
-    } else if (strcmp(spec, "null") == 0) {
+    } else if (strcmp(choice, "null") == 0) {
         p.backend = BACKEND_NULL;
-    } else if (strncmp(spec, "wav:", 4) == 0 && spec[4] != '\0') {
-        if (p.wav_path != spec + 4) {
+    } else if (strncmp(choice, "wav:", 4) == 0 && choice[4] != '\0') {
+        if (p.wav_path != choice + 4) {
             if (!p.wav.owner)
                 wav_end(&p.wav);
-            p.wav_path = spec + 4;
+            p.wav_path = choice + 4;
             p.wav_files = 0;
         }
         p.backend = BACKEND_WAV;

@@ -201,7 +201,7 @@ using AudioDeviceCallback = void (*)(AudioDevice* device, uint32_t message, void
 // "sdl", "null" or "wav:PATH". Returns 1 when the text names a backend, 0
 // otherwise (the backend stays what it was). Process-wide; the default is
 // "sdl".
-int audio_device_select(const char* spec);
+int audio_device_select(const char* choice);
 // The backend that devices open with now: "sdl", "null" or "wav".
 const char* audio_device_backend();
 

@@ -19,7 +19,7 @@ extern "C" {
 namespace {
 
 // How a format's planes map to textures.
-struct PlaneSpec {
+struct PlaneFormat {
     GlPlaneLayout layout;
     int32_t planes;
     int32_t depth;      // bits of a sample
@@ -28,16 +28,16 @@ struct PlaneSpec {
     bool full_range;    // a "J" format
 };
 
-bool describe(AVPixelFormat format, PlaneSpec* spec)
+bool describe(AVPixelFormat format, PlaneFormat* planes)
 {
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
     if (!d)
         return false;
-    *spec = PlaneSpec{GL_LAYOUT_BGRA, 1, 8, 1, 0, false};
+    *planes = PlaneFormat{GL_LAYOUT_BGRA, 1, 8, 1, 0, false};
     if (format == AV_PIX_FMT_BGRA || format == AV_PIX_FMT_BGR0)
         return true;
     if (format == AV_PIX_FMT_RGBA || format == AV_PIX_FMT_RGB0) {
-        spec->layout = GL_LAYOUT_RGBA;
+        planes->layout = GL_LAYOUT_RGBA;
         return true;
     }
     const uint64_t unsupported = AV_PIX_FMT_FLAG_BE | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_HWACCEL |
@@ -46,46 +46,46 @@ bool describe(AVPixelFormat format, PlaneSpec* spec)
     if (d->flags & unsupported)
         return false;
     const AVComponentDescriptor* c = d->comp;
-    spec->depth = c[0].depth;
-    spec->bytes = c[0].depth > 8 ? 2 : 1;
-    spec->shift = c[0].shift;
-    spec->full_range = format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P ||
+    planes->depth = c[0].depth;
+    planes->bytes = c[0].depth > 8 ? 2 : 1;
+    planes->shift = c[0].shift;
+    planes->full_range = format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P ||
                        format == AV_PIX_FMT_YUVJ444P || format == AV_PIX_FMT_YUVJ440P || format == AV_PIX_FMT_YUVJ411P;
-    if (spec->depth > 16 || c[0].plane != 0 || c[0].step != spec->bytes)
+    if (planes->depth > 16 || c[0].plane != 0 || c[0].step != planes->bytes)
         return false;
     if (d->nb_components == 1) {
-        spec->layout = GL_LAYOUT_GRAY;
-        spec->full_range = true;
+        planes->layout = GL_LAYOUT_GRAY;
+        planes->full_range = true;
         return true;
     }
-    if (d->nb_components < 3 || c[1].depth != spec->depth || c[2].depth != spec->depth)
+    if (d->nb_components < 3 || c[1].depth != planes->depth || c[2].depth != planes->depth)
         return false;
-    if (c[1].plane == 1 && c[2].plane == 2 && c[1].step == spec->bytes && c[2].step == spec->bytes) {
-        spec->layout = GL_LAYOUT_THREE_PLANES;
-        spec->planes = 3;
+    if (c[1].plane == 1 && c[2].plane == 2 && c[1].step == planes->bytes && c[2].step == planes->bytes) {
+        planes->layout = GL_LAYOUT_THREE_PLANES;
+        planes->planes = 3;
         return true;
     }
-    if (c[1].plane == 1 && c[2].plane == 1 && c[1].offset == 0 && c[2].offset == spec->bytes &&
-        c[1].step == 2 * spec->bytes) {
-        spec->layout = GL_LAYOUT_LUMA_CHROMA;
-        spec->planes = 2;
+    if (c[1].plane == 1 && c[2].plane == 1 && c[1].offset == 0 && c[2].offset == planes->bytes &&
+        c[1].step == 2 * planes->bytes) {
+        planes->layout = GL_LAYOUT_LUMA_CHROMA;
+        planes->planes = 2;
         return true;
     }
     return false;
 }
 
-// The colour conversion for the spec's depth and the frame's matrix and
+// The colour conversion for the planes' depth and the frame's matrix and
 // range: rgb = matrix * (yuv * scale + offset), yuv each 0..1 of the depth.
-void set_conversion(const GlPictureProgram& p, const PlaneSpec& spec, const AVFrame* frame)
+void set_conversion(const GlPictureProgram& p, const PlaneFormat& planes, const AVFrame* frame)
 {
-    const double max_value = double((1u << spec.depth) - 1);
+    const double max_value = double((1u << planes.depth) - 1);
     const float scale =
-        spec.bytes == 1 ? 1.0f : float(65535.0 / (max_value * double(1u << spec.shift)));
+        planes.bytes == 1 ? 1.0f : float(65535.0 / (max_value * double(1u << planes.shift)));
     double kr, kb;
     colour_coefficients(picture_colorspace(frame), &kr, &kb);
     const double kg = 1.0 - kr - kb;
-    const double unit = double(1u << (spec.depth - 8));
-    const bool full = spec.full_range || picture_full_range(frame);
+    const double unit = double(1u << (planes.depth - 8));
+    const bool full = planes.full_range || picture_full_range(frame);
     const double y_offset = full ? 0.0 : -16.0 * unit / max_value;
     const double y_scale = full ? 1.0 : max_value / (219.0 * unit);
     const double c_offset = -128.0 * unit / max_value;
@@ -96,48 +96,48 @@ void set_conversion(const GlPictureProgram& p, const PlaneSpec& spec, const AVFr
         float(y_scale), float(-c_scale * 2.0 * kb * (1.0 - kb) / kg), float(-c_scale * 2.0 * kr * (1.0 - kr) / kg),
         float(y_scale), float(c_scale * 2.0 * (1.0 - kb)), 0.0f,
     };
-    glUniform1i(p.layout, spec.layout);
+    glUniform1i(p.layout, planes.layout);
     glUniform1f(p.sample_scale, scale);
     glUniformMatrix3fv(p.matrix, 1, GL_TRUE, m);
     glUniform3f(p.offset, float(y_offset), float(c_offset), float(c_offset));
 }
 
-void draw_planes(GlPresenter* gl, const PlaneSpec& spec, const AVFrame* frame, const OsdRect& rect)
+void draw_planes(GlPresenter* gl, const PlaneFormat& planes, const AVFrame* frame, const OsdRect& rect)
 {
     const GlPictureProgram& p = gl->picture;
     glUseProgram(p.program);
     glUniform2f(p.target_size, float(gl->client_width), float(gl->client_height));
-    set_conversion(p, spec, frame);
+    set_conversion(p, planes, frame);
     glDisable(GL_BLEND);
     gl_draw_quad(gl, float(rect.left), float(rect.top), float(rect.right - rect.left), float(rect.bottom - rect.top),
                  0.0f, 0.0f, 1.0f, 1.0f);
 }
 
 // Uploads the planes of a frame the shader reads as it is.
-bool upload_planes(GlPresenter* gl, const PlaneSpec& spec, const AVFrame* frame)
+bool upload_planes(GlPresenter* gl, const PlaneFormat& planes, const AVFrame* frame)
 {
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(frame->format));
-    for (int32_t i = 0; i < spec.planes; i++) {
+    for (int32_t i = 0; i < planes.planes; i++) {
         const bool chroma = i > 0;
         const int32_t w = chroma ? AV_CEIL_RSHIFT(frame->width, d->log2_chroma_w) : frame->width;
         const int32_t h = chroma ? AV_CEIL_RSHIFT(frame->height, d->log2_chroma_h) : frame->height;
         int32_t components = 1;
-        GLenum internal = spec.bytes == 1 ? GL_R8 : GL_R16, format = GL_RED;
-        if (spec.layout == GL_LAYOUT_BGRA || spec.layout == GL_LAYOUT_RGBA) {
+        GLenum internal = planes.bytes == 1 ? GL_R8 : GL_R16, format = GL_RED;
+        if (planes.layout == GL_LAYOUT_BGRA || planes.layout == GL_LAYOUT_RGBA) {
             components = 4;
             internal = GL_RGBA8;
             format = GL_RGBA;
-        } else if (spec.layout == GL_LAYOUT_LUMA_CHROMA && chroma) {
+        } else if (planes.layout == GL_LAYOUT_LUMA_CHROMA && chroma) {
             components = 2;
-            internal = spec.bytes == 1 ? GL_RG8 : GL_RG16;
+            internal = planes.bytes == 1 ? GL_RG8 : GL_RG16;
             format = GL_RG;
         }
-        const int32_t texel = components * spec.bytes;
+        const int32_t texel = components * planes.bytes;
         if (!frame->data[i] || frame->linesize[i] <= 0 || frame->linesize[i] % texel != 0)
             return false;
         glActiveTexture(GL_TEXTURE0 + GLenum(i));
         gl_texture_reserve(&gl->planes[i], w, h, internal);
-        gl_texture_upload(&gl->planes[i], 0, 0, w, h, format, spec.bytes == 1 ? GL_UNSIGNED_BYTE : GL_UNSIGNED_SHORT,
+        gl_texture_upload(&gl->planes[i], 0, 0, w, h, format, planes.bytes == 1 ? GL_UNSIGNED_BYTE : GL_UNSIGNED_SHORT,
                           frame->data[i], frame->linesize[i], texel);
     }
     glActiveTexture(GL_TEXTURE0);
@@ -214,7 +214,7 @@ bool import_plane(GlPresenter* gl, const AVDRMFrameDescriptor* desc, const AVDRM
 
 // A VAAPI frame's two planes (luma, interleaved chroma) as textures over its
 // own memory; false when the driver cannot export or EGL cannot import.
-bool import_frame(PlayerContext* ctx, GlPresenter* gl, const AVFrame* frame, PlaneSpec* spec)
+bool import_frame(PlayerContext* ctx, GlPresenter* gl, const AVFrame* frame, PlaneFormat* planes)
 {
     const auto* frames = reinterpret_cast<const AVHWFramesContext*>(frame->hw_frames_ctx->data);
     const bool p010 = frames->sw_format == AV_PIX_FMT_P010LE;
@@ -245,7 +245,7 @@ bool import_frame(PlayerContext* ctx, GlPresenter* gl, const AVFrame* frame, Pla
                 return false;
         }
     }
-    *spec = PlaneSpec{GL_LAYOUT_LUMA_CHROMA, 2, p010 ? 10 : 8, p010 ? 2 : 1, p010 ? 6 : 0, false};
+    *planes = PlaneFormat{GL_LAYOUT_LUMA_CHROMA, 2, p010 ? 10 : 8, p010 ? 2 : 1, p010 ? 6 : 0, false};
     return k == 2;
 }
 
@@ -289,18 +289,18 @@ void gl_release_converter(GlPresenter* gl)
 bool gl_draw_picture(PlayerContext* ctx, GlPresenter* gl, AVFrame* frame, const OsdRect& rect)
 {
     gl_release_import(gl);
-    PlaneSpec spec;
+    PlaneFormat planes;
     const AVFrame* source = frame;
     if (frame->hw_frames_ctx) {
         const auto* frames = reinterpret_cast<const AVHWFramesContext*>(frame->hw_frames_ctx->data);
         if (gl->dma_buf && !gl->dma_buf_failed && frames->device_ctx->type == AV_HWDEVICE_TYPE_VAAPI) {
-            if (import_frame(ctx, gl, frame, &spec)) {
+            if (import_frame(ctx, gl, frame, &planes)) {
                 for (int32_t k = 0; k < 2; k++) {
                     glActiveTexture(GL_TEXTURE0 + GLenum(k));
                     glBindTexture(GL_TEXTURE_2D, gl->import.textures[k]);
                 }
                 glActiveTexture(GL_TEXTURE0);
-                draw_planes(gl, spec, frame, rect);
+                draw_planes(gl, planes, frame, rect);
                 return true;
             }
             gl_release_import(gl);
@@ -313,15 +313,15 @@ bool gl_draw_picture(PlayerContext* ctx, GlPresenter* gl, AVFrame* frame, const 
     }
     if (source->width <= 0 || source->height <= 0)
         return false;
-    if (!describe(AVPixelFormat(source->format), &spec) || !upload_planes(gl, spec, source)) {
+    if (!describe(AVPixelFormat(source->format), &planes) || !upload_planes(gl, planes, source)) {
         source = convert_on_cpu(gl, source);
-        if (!source || !describe(AVPixelFormat(source->format), &spec) || !upload_planes(gl, spec, source))
+        if (!source || !describe(AVPixelFormat(source->format), &planes) || !upload_planes(gl, planes, source))
             return false;
     }
     // A picture drawn smaller than it is samples averaged levels, not two
     // taps of the full one (which would alias).
     const bool shrunk = rect.right - rect.left < source->width || rect.bottom - rect.top < source->height;
-    for (int32_t i = 0; i < spec.planes; i++) {
+    for (int32_t i = 0; i < planes.planes; i++) {
         glActiveTexture(GL_TEXTURE0 + GLenum(i));
         glBindTexture(GL_TEXTURE_2D, gl->planes[i].id);
         if (shrunk)
@@ -329,6 +329,6 @@ bool gl_draw_picture(PlayerContext* ctx, GlPresenter* gl, AVFrame* frame, const 
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, shrunk ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR);
     }
     glActiveTexture(GL_TEXTURE0);
-    draw_planes(gl, spec, frame, rect);
+    draw_planes(gl, planes, frame, rect);
     return true;
 }

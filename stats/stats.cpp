@@ -243,10 +243,12 @@ void stats_sound_reset(PlayerContext* ctx)
         s->audio_reset_wall_ms.store(now_ms(), std::memory_order_release);
 }
 
-// A shown picture or sound chunk closes the seek that awaited it.
-static void close_open_seek(Stats* s, int32_t time_ms, uint32_t now)
+// A shown picture or sound chunk closes the seek that awaited it; only_seek,
+// when not -1, names the one seek it may close.
+static void close_open_seek(Stats* s, int32_t time_ms, uint32_t now, int32_t only_seek = -1)
 {
-    if (s->open_seek.load(std::memory_order_acquire) < 0)
+    int32_t open = s->open_seek.load(std::memory_order_acquire);
+    if (open < 0 || (only_seek != -1 && open != only_seek))
         return;
     SpinGuard guard(&s->lock);
     int32_t index = s->open_seek.exchange(-1, std::memory_order_acq_rel);
@@ -275,7 +277,15 @@ static void measure_av_offset(PlayerContext* ctx, Stats* s, int32_t picture_ms)
     stats_av_offset(ctx, heard_time + int32_t(now - heard_wall) - picture_ms);
 }
 
-void stats_picture_shown(PlayerContext* ctx, int32_t time_ms)
+int32_t stats_picture_taken(PlayerContext* ctx)
+{
+    Stats* s = stats_of(ctx);
+    // -2 closes nothing: no seek was awaiting a picture when this one was taken.
+    int32_t open = s ? s->open_seek.load(std::memory_order_acquire) : -1;
+    return open < 0 ? -2 : open;
+}
+
+void stats_picture_shown(PlayerContext* ctx, int32_t time_ms, int32_t taken)
 {
     Stats* s = stats_of(ctx);
     if (!s)
@@ -285,7 +295,7 @@ void stats_picture_shown(PlayerContext* ctx, int32_t time_ms)
     int64_t expected = -1;
     int64_t since_start = int64_t(uint32_t(now - s->start_wall_ms));
     s->first_picture_ms.compare_exchange_strong(expected, since_start, std::memory_order_relaxed);
-    close_open_seek(s, time_ms, now);
+    close_open_seek(s, time_ms, now, taken);
     measure_av_offset(ctx, s, time_ms);
     stats_drag_picture(s, now);
 }

@@ -140,9 +140,13 @@ void stats_picture_decoded(PlayerContext* ctx);
 // A picture was not shown (late); not counted while a seek's first picture
 // is awaited, when dropping is how the seek catches up.
 void stats_picture_dropped(PlayerContext* ctx);
-// A picture with this media time was drawn: counts it, closes a seek that
-// awaited it and measures the offset of the sound being heard.
-void stats_picture_shown(PlayerContext* ctx, int32_t time_ms);
+// A picture was taken from the queue to be drawn; what this returns goes to
+// stats_picture_shown. A picture taken before a seek finished but drawn after
+// it is not that seek's first picture.
+int32_t stats_picture_taken(PlayerContext* ctx);
+// A picture with this media time was drawn: counts it, closes the seek that
+// awaited it when it was taken, and measures the offset of the sound heard.
+void stats_picture_shown(PlayerContext* ctx, int32_t time_ms, int32_t taken);
 // A sound chunk went to the device; without video it stands for the picture.
 void stats_sound_written(PlayerContext* ctx, int32_t time_ms, bool without_video);
 // The sound device was reset or reopened.

@@ -330,3 +330,9 @@ void menu_free(MenuTree* tree)
         platform_menu_destroy(tree->native);
     delete tree;
 }
+
+void menu_free_cached(PlayerContext* ctx)
+{
+    if (auto* tree = static_cast<MenuTree*>(ctx->menu.exchange(nullptr, std::memory_order_acq_rel)))
+        menu_free(tree);
+}

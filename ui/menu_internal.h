@@ -62,6 +62,8 @@ MenuItem* menu_find(std::vector<MenuItem>* items, int32_t id);
 
 // Destroys the desktop menu made from the tree, then the tree.
 void menu_free(MenuTree* tree);
+// Destroys the cached menu, if any (window thread, once nothing can show it).
+void menu_free_cached(PlayerContext* ctx);
 
 // MSG_CANCEL_MODE: the dropped menu is closed if shown is non-zero, then
 // destroyed with the desktop menu made from it.

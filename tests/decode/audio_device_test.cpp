@@ -137,7 +137,7 @@ TEST(AudioDevice, header_rules_hold_while_a_buffer_is_queued)
 TEST(AudioDevice, backend_names_are_checked)
 {
     struct Case {
-        const char* spec;
+        const char* choice;
         int known;
         const char* backend;
     } cases[] = {
@@ -146,8 +146,8 @@ TEST(AudioDevice, backend_names_are_checked)
         {nullptr, 0, "sdl"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(c.known, audio_select_backend(c.spec)) << (c.spec ? c.spec : "(null)");
-        EXPECT_STREQ(c.backend, audio_device_backend()) << (c.spec ? c.spec : "(null)");
+        EXPECT_EQ(c.known, audio_select_backend(c.choice)) << (c.choice ? c.choice : "(null)");
+        EXPECT_STREQ(c.backend, audio_device_backend()) << (c.choice ? c.choice : "(null)");
     }
     ASSERT_EQ(1, audio_select_backend("null"));
 }

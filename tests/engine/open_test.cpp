@@ -200,4 +200,24 @@ TEST(Statistics, the_json_file_holds_items_counts_offsets_and_seeks)
     player_context_free(ctx);
 }
 
+// The picture the presentation had already taken when a seek finished is
+// drawn after it, but it is not the seek's first picture: the next one is.
+TEST(Statistics, a_seek_is_closed_only_by_a_picture_taken_after_it_finished)
+{
+    PlayerContext* ctx = player_context_new();
+    player_setup(ctx);
+    stats_enable(ctx, now_ms());
+    int32_t before = stats_picture_taken(ctx);
+    stats_seek_started(ctx);
+    stats_seek_done(ctx, 1200);
+    stats_picture_shown(ctx, 2021, before);
+    EXPECT_EQ(stats_of(ctx)->seeks[0].first_frame_ms, -1);
+    stats_picture_shown(ctx, 1170, stats_picture_taken(ctx));
+    EXPECT_EQ(stats_of(ctx)->seeks[0].first_frame_ms, 1170);
+    // Closed once: a later picture does not move it.
+    stats_picture_shown(ctx, 1203, stats_picture_taken(ctx));
+    EXPECT_EQ(stats_of(ctx)->seeks[0].first_frame_ms, 1170);
+    player_context_free(ctx);
+}
+
 } // namespace

@@ -25,6 +25,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/stress.h"
+
 namespace desktop_test {
 
 using namespace std::chrono_literals;
@@ -160,13 +162,18 @@ protected:
         return pid;
     }
 
-    // A real EWMH window manager on the display; returns once it manages
-    // the root window.
+    // A real EWMH window manager on the display; returns once it has
+    // finished starting. It announces itself on the root window early, but
+    // a window mapped before its start-up ends may never be managed, so the
+    // wait is for its start-up command, which it runs last.
     void start_window_manager()
     {
-        spawn({"openbox", "--sm-disable"});
-        for (int i = 0; i < 100; i++) {
-            if (on_display("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null").find("window id") != std::string::npos)
+        std::string ready = dir + "/window-manager-ready";
+        unlink(ready.c_str());
+        spawn({"openbox", "--sm-disable", "--startup", "touch '" + ready + "'"});
+        for (int i = 0; i < 200; i++) {
+            if (access(ready.c_str(), F_OK) == 0 &&
+                on_display("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null").find("window id") != std::string::npos)
                 return;
             std::this_thread::sleep_for(50ms);
         }
@@ -361,7 +368,7 @@ protected:
         for (int waited = 0; waited < 30000 && !player_blocks_sigterm(); waited += 20)
             std::this_thread::sleep_for(20ms);
         kill(player, SIGTERM);
-        int status = wait_exit(player, 10s);
+        int status = wait_exit(player, 10s * TIME_SCALE);
         if (status != -1)
             player = -1;
         return status;

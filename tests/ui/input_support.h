@@ -83,8 +83,7 @@ public:
     {
         ctx->format.store(nullptr);
         // A right click builds the menu and caches it; the window thread frees it at exit.
-        if (auto* tree = static_cast<MenuTree*>(ctx->menu.exchange(nullptr)))
-            menu_free(tree);
+        menu_free_cached(ctx);
         window_bridge_install(nullptr);
         show_file_set_handler(nullptr);
         playlist_free(ctx);

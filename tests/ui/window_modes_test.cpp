@@ -148,8 +148,7 @@ protected:
     void TearDown() override
     {
         // A right click on the tray icon builds the menu and caches it.
-        if (auto* tree = static_cast<MenuTree*>(ctx->menu.exchange(nullptr)))
-            menu_free(tree);
+        menu_free_cached(ctx);
         window_bridge_install(nullptr);
         set_notice_hook(nullptr);
         settings_reset(&settings);

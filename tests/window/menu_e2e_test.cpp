@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "support/desktop.h"
+#include "support/stress.h"
 #include "support/fixtures.h"
 
 namespace {
@@ -165,13 +166,13 @@ TEST_F(MenuDesktopTest, a_list_of_100000_entries_opens_its_menu_and_its_groups)
     write_settings(text);
     start_with_script("1000 pause\n2000 menu\n", {});
     ASSERT_NE(find_window(), 0u) << stderr_text();
-    ASSERT_NE(wait_for_menu(30s), 0u) << stderr_text();
+    ASSERT_NE(wait_for_menu(30s * TIME_SCALE), 0u) << stderr_text();
     // The list submenu (4000 groups in 200 columns), then the first group.
     on_display("xdotool key Down Right");
-    for (int i = 0; i < 150 && menu_windows().size() < 2; i++)
+    for (int i = 0; i < 150 * TIME_SCALE && menu_windows().size() < 2; i++)
         std::this_thread::sleep_for(100ms);
     on_display("xdotool key Right");
-    for (int i = 0; i < 150 && menu_windows().size() < 3; i++)
+    for (int i = 0; i < 150 * TIME_SCALE && menu_windows().size() < 3; i++)
         std::this_thread::sleep_for(100ms);
     EXPECT_GE(menu_windows().size(), 3u) << "the list and its first group";
     ASSERT_EQ(waitpid(player, nullptr, WNOHANG), 0) << "the program ended";
