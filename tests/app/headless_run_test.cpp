@@ -5,7 +5,6 @@
 #include <dirent.h>
 
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,13 +26,6 @@ std::string read_all(const std::string& path)
     return text.str();
 }
 
-// A folder of the test's own: the tests of this program run side by side.
-std::string own_folder()
-{
-    char name[] = "/tmp/headless-run-XXXXXX";
-    return mkdtemp(name) ? name : testing::TempDir();
-}
-
 void write_file(const std::string& path, const std::string& text)
 {
     std::ofstream(path, std::ios::binary) << text;
@@ -49,7 +41,7 @@ int run(const std::string& arguments, const std::string& stderr_path)
 
 TEST(HeadlessRun, plays_a_clip_follows_the_input_script_and_writes_statistics)
 {
-    std::string dir = own_folder();
+    std::string dir = make_test_folder("headless-run");
     std::string clip = fixture_path("h264_aac.mp4");
     write_file(dir + "/script.txt", "800 seek 2000\n900 no such action\n1000 volume 100\n");
     int code = run("--quit-at-end --audio=wav:" + dir + "/out.wav --input=" + dir + "/script.txt --stats=" + dir +
@@ -69,7 +61,7 @@ TEST(HeadlessRun, plays_a_clip_follows_the_input_script_and_writes_statistics)
 
 TEST(HeadlessRun, a_list_where_nothing_plays_ends_with_code_1)
 {
-    std::string dir = own_folder();
+    std::string dir = make_test_folder("headless-run");
     write_file(dir + "/not_media.mp4", "this is plain text, not a film\n");
     EXPECT_EQ(run("--quit-at-end " + dir + "/not_media.mp4", dir + "/stderr2.txt"), 1);
 }
@@ -117,7 +109,7 @@ TEST(HeadlessRun, sigterm_ends_an_idle_player_with_code_0)
 
 TEST(HeadlessRun, bad_options_are_refused_with_a_message)
 {
-    std::string dir = own_folder();
+    std::string dir = make_test_folder("headless-run");
     EXPECT_EQ(run("--size=0x0", dir + "/stderr3.txt"), 2);
     EXPECT_NE(read_all(dir + "/stderr3.txt").find("--size=0x0"), std::string::npos);
 }

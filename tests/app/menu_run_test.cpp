@@ -3,7 +3,6 @@
 // record the tree as it was last shown.
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -26,13 +25,6 @@ std::string item_json(const std::string& stats, int id)
     return stats.substr(at, stats.find('}', at) - at + 1);
 }
 
-// A folder of the test's own: the tests of this program run side by side.
-std::string own_folder()
-{
-    char name[] = "/tmp/menu-run-XXXXXX";
-    return mkdtemp(name) ? name : testing::TempDir();
-}
-
 int run_with_script(const std::string& dir, const std::string& script, const std::string& items)
 {
     std::ofstream(dir + "/menu_script.txt") << script;
@@ -45,7 +37,7 @@ int run_with_script(const std::string& dir, const std::string& script, const std
 
 TEST(MenuRun, the_menu_lists_the_tracks_and_chapters_and_marks_the_second_sound_track_once_chosen)
 {
-    std::string dir = own_folder();
+    std::string dir = make_test_folder("menu-run");
     std::string clip = fixture_path("tracks.mkv");
     // Paused, so that the 3 s item is not closed and opened again around a
     // menu on a slow machine; the second sound track is chosen through the
@@ -82,7 +74,7 @@ TEST(MenuRun, the_menu_lists_the_tracks_and_chapters_and_marks_the_second_sound_
 
 TEST(MenuRun, names_with_control_characters_tabs_ampersands_and_broken_bytes_give_a_menu)
 {
-    std::string dir = own_folder();
+    std::string dir = make_test_folder("menu-run");
     std::string names;
     for (const char* name : {"a&b.mkv", "tab\there.mkv", "line\nbreak.mkv", "bad\xff\xfe.mkv"})
         names += " '" + dir + "/" + name + "'";
