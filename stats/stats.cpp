@@ -243,16 +243,15 @@ void stats_sound_reset(PlayerContext* ctx)
         s->audio_reset_wall_ms.store(now_ms(), std::memory_order_release);
 }
 
-// A shown picture or sound chunk closes the seek that awaited it; only_seek,
-// when not -1, names the one seek it may close.
-static void close_open_seek(Stats* s, int32_t time_ms, uint32_t now, int32_t only_seek = -1)
+// A shown picture or sound chunk closes the seek that awaited it when it was
+// taken (awaited: the open seek then, -1 none).
+static void close_open_seek(Stats* s, int32_t time_ms, uint32_t now, int32_t awaited)
 {
-    int32_t open = s->open_seek.load(std::memory_order_acquire);
-    if (open < 0 || (only_seek != -1 && open != only_seek))
+    if (awaited < 0 || s->open_seek.load(std::memory_order_acquire) != awaited)
         return;
     SpinGuard guard(&s->lock);
-    int32_t index = s->open_seek.exchange(-1, std::memory_order_acq_rel);
-    if (index < 0 || index >= s->seek_count)
+    int32_t index = awaited; // a seek opened meanwhile stays open
+    if (!s->open_seek.compare_exchange_strong(index, -1, std::memory_order_acq_rel) || index >= s->seek_count)
         return;
     s->seeks[index].first_frame_ms = time_ms;
     s->seeks[index].latency_ms = int32_t(now - s->seeks[index].request_wall_ms);
@@ -280,9 +279,7 @@ static void measure_av_offset(PlayerContext* ctx, Stats* s, int32_t picture_ms)
 int32_t stats_picture_taken(PlayerContext* ctx)
 {
     Stats* s = stats_of(ctx);
-    // -2 closes nothing: no seek was awaiting a picture when this one was taken.
-    int32_t open = s ? s->open_seek.load(std::memory_order_acquire) : -1;
-    return open < 0 ? -2 : open;
+    return s ? s->open_seek.load(std::memory_order_acquire) : -1;
 }
 
 void stats_picture_shown(PlayerContext* ctx, int32_t time_ms, int32_t taken)
@@ -306,7 +303,7 @@ void stats_sound_written(PlayerContext* ctx, int32_t time_ms, bool without_video
     if (!s)
         return;
     if (without_video)
-        close_open_seek(s, time_ms, now_ms());
+        close_open_seek(s, time_ms, now_ms(), s->open_seek.load(std::memory_order_acquire));
     s->audio_chunks_written.fetch_add(1, std::memory_order_release);
 }
 

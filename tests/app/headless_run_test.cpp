@@ -41,7 +41,7 @@ int run(const std::string& arguments, const std::string& stderr_path)
 
 TEST(HeadlessRun, plays_a_clip_follows_the_input_script_and_writes_statistics)
 {
-    std::string dir = testing::TempDir();
+    std::string dir = make_test_folder("headless-run");
     std::string clip = fixture_path("h264_aac.mp4");
     write_file(dir + "/script.txt", "800 seek 2000\n900 no such action\n1000 volume 100\n");
     int code = run("--quit-at-end --audio=wav:" + dir + "/out.wav --input=" + dir + "/script.txt --stats=" + dir +
@@ -61,7 +61,7 @@ TEST(HeadlessRun, plays_a_clip_follows_the_input_script_and_writes_statistics)
 
 TEST(HeadlessRun, a_list_where_nothing_plays_ends_with_code_1)
 {
-    std::string dir = testing::TempDir();
+    std::string dir = make_test_folder("headless-run");
     write_file(dir + "/not_media.mp4", "this is plain text, not a film\n");
     EXPECT_EQ(run("--quit-at-end " + dir + "/not_media.mp4", dir + "/stderr2.txt"), 1);
 }
@@ -109,7 +109,7 @@ TEST(HeadlessRun, sigterm_ends_an_idle_player_with_code_0)
 
 TEST(HeadlessRun, bad_options_are_refused_with_a_message)
 {
-    std::string dir = testing::TempDir();
+    std::string dir = make_test_folder("headless-run");
     EXPECT_EQ(run("--size=0x0", dir + "/stderr3.txt"), 2);
     EXPECT_NE(read_all(dir + "/stderr3.txt").find("--size=0x0"), std::string::npos);
 }

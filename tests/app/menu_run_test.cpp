@@ -37,7 +37,7 @@ int run_with_script(const std::string& dir, const std::string& script, const std
 
 TEST(MenuRun, the_menu_lists_the_tracks_and_chapters_and_marks_the_second_sound_track_once_chosen)
 {
-    std::string dir = testing::TempDir();
+    std::string dir = make_test_folder("menu-run");
     std::string clip = fixture_path("tracks.mkv");
     // Paused, so that the 3 s item is not closed and opened again around a
     // menu on a slow machine; the second sound track is chosen through the
@@ -74,7 +74,7 @@ TEST(MenuRun, the_menu_lists_the_tracks_and_chapters_and_marks_the_second_sound_
 
 TEST(MenuRun, names_with_control_characters_tabs_ampersands_and_broken_bytes_give_a_menu)
 {
-    std::string dir = testing::TempDir();
+    std::string dir = make_test_folder("menu-run");
     std::string names;
     for (const char* name : {"a&b.mkv", "tab\there.mkv", "line\nbreak.mkv", "bad\xff\xfe.mkv"})
         names += " '" + dir + "/" + name + "'";

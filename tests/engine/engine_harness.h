@@ -3,6 +3,7 @@
 // thread that answers MSG_PLAYLIST from the real playlist and records what
 // the engine asks of the window.
 #pragma once
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -184,12 +185,19 @@ inline int64_t presented(PlayerContext* ctx)
 // Stops whatever plays, waits for the engine to be idle and loads a new list.
 inline void load_list(PlayerContext* ctx, const std::vector<std::string>& paths, bool quit_at_end)
 {
-    on_window([&] { playlist_request_stop(ctx); });
-    ASSERT_TRUE(wait_for([&] { return ctx->open_index.load() < 0 && ctx->format.load() == nullptr; }, 20000))
-        << "the engine did not stop";
-    // The stop request has been taken; let the media thread reach its idle poll.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     TestWindow& w = window();
+    auto stops = [&] {
+        std::lock_guard<std::mutex> lock(w.notices_mutex);
+        return std::count(w.desktop_news.begin(), w.desktop_news.end(),
+                          std::pair<unsigned, uintptr_t>(MSG_MEDIA_STATE, MEDIA_STOPPED));
+    };
+    auto stops_before = stops();
+    on_window([&] { playlist_request_stop(ctx); });
+    // Every stop request ends in one posted "stopped", even when nothing
+    // played; once the window has it, the media thread sits in its idle poll
+    // and nothing of the old list can still arrive.
+    ASSERT_TRUE(wait_for([&] { return stops() > stops_before && ctx->format.load() == nullptr; }, 20000))
+        << "the engine did not stop";
     on_window([&] {
         playlist_free(ctx);
         for (const std::string& p : paths)

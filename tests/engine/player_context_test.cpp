@@ -146,8 +146,9 @@ TEST(SeekRequest, the_last_request_wins_and_the_engines_own_seek_waits_its_turn)
         s.act(ctx);
         SeekOrder order = seek_order_read(ctx);
         EXPECT_EQ(order.target_ms, s.target) << s.what;
-        if (s.target >= 0)
+        if (s.target >= 0) {
             EXPECT_EQ(order.forward, s.forward) << s.what;
+        }
         EXPECT_EQ(ctx->seek_target_ms.load(), s.target_ms) << s.what;
     }
     player_context_free(ctx);

@@ -1,6 +1,7 @@
 #include "support/fixtures.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 
 std::string fixture_path(const char* name)
@@ -13,4 +14,14 @@ std::string fixture_path(const char* name)
                          "(it needs the ffmpeg command-line tool)";
     }
     return path;
+}
+
+std::string make_test_folder(const char* prefix)
+{
+    std::string name = std::string("/tmp/") + prefix + "-XXXXXX";
+    if (!mkdtemp(name.data())) {
+        ADD_FAILURE() << "cannot make a folder under /tmp";
+        return testing::TempDir();
+    }
+    return name;
 }

@@ -351,8 +351,14 @@ TEST_F(ModesDesktop, hidden_in_the_tray_the_icon_registers_notices_become_balloo
 
     // The first item opens again: a click on its balloon restores the window.
     ASSERT_TRUE(wait_until([&] { return services.notes().size() >= 2; }, 15s * TIME_SCALE));
-    services.click(services.notes().back().id);
-    EXPECT_TRUE(wait_until([&] { return viewable(window); }, 5s * TIME_SCALE)) << "the balloon click did not restore";
+    // A click that finds the balloon already closed or replaced (a slow
+    // machine) does nothing: the newest balloon is clicked again.
+    bool restored = false;
+    for (int click = 0; click < 3 && !restored; click++) {
+        services.click(services.notes().back().id);
+        restored = wait_until([&] { return viewable(window); }, 2s * TIME_SCALE);
+    }
+    EXPECT_TRUE(restored) << "the balloon click did not restore";
     EXPECT_TRUE(wait_until([&] { return !services.has_owner(item); }, 5s * TIME_SCALE)) << "the icon stays";
 
     // Activate on the icon restores too.
