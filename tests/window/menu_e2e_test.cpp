@@ -149,8 +149,14 @@ TEST_F(MenuDesktopTest, a_new_item_opened_while_the_menu_is_shown_closes_it_and_
     // The next showing is built afresh, with the new item's chapters.
     unsigned long menu = wait_for_menu(15s);
     ASSERT_NE(menu, 0u);
-    on_display("xdotool key Down Down Right");
-    std::this_thread::sleep_for(500ms);
+    // Keys sent before the menu holds the keyboard are lost on a loaded
+    // machine: the second item is chosen again from the top until its
+    // submenu shows.
+    for (int attempt = 0; attempt < 3 && menu_windows().size() < 2; attempt++) {
+        on_display("xdotool key Home Down Right");
+        for (int i = 0; i < 20 * TIME_SCALE && menu_windows().size() < 2; i++)
+            std::this_thread::sleep_for(100ms);
+    }
     EXPECT_GE(menu_windows().size(), 2u) << "the chapter submenu did not open";
     on_display("xdotool key Escape Escape");
     EXPECT_EQ(terminate_player(), 0);
@@ -190,7 +196,8 @@ TEST_F(MenuDesktopTest, a_path_typed_into_the_file_dialog_replaces_the_list_and_
     unsigned long window = find_window();
     ASSERT_NE(window, 0u) << stderr_text();
     std::string dialog =
-        on_display("timeout 10 xdotool search --sync --onlyvisible --name '^打开文件$' 2>/dev/null");
+        on_display("timeout " + std::to_string(10 * TIME_SCALE) +
+                   " xdotool search --sync --onlyvisible --name '^打开文件$' 2>/dev/null");
     ASSERT_FALSE(dialog.empty()) << "no dialog titled 打开文件";
     // The dialog lists its folder on worker threads; keys typed before its
     // location field takes them are lost, which a loaded machine makes
