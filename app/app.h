@@ -102,3 +102,8 @@ void headless_loop_install(PlayerContext* ctx);
 // with exit code 0. start_ms is the program's start on the engine's clock;
 // script may be null.
 int headless_loop_run(PlayerContext* ctx, InputScript* script, uint32_t start_ms);
+
+// ---- memory ----
+// Few malloc arenas, large blocks straight from the system, smaller thread
+// stacks. Call first thing in main, before any thread starts.
+void memory_setup();

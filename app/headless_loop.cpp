@@ -5,7 +5,6 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
-#include <thread>
 
 #include "app/app.h"
 #include "ui/ui.h"
@@ -55,7 +54,7 @@ void loop_post(void* opaque, unsigned msg, uintptr_t a, intptr_t b)
 }
 
 // SIGINT and SIGTERM close the program like the window manager's close.
-void signal_thread()
+void* signal_thread(void*)
 {
     sigset_t set;
     sigemptyset(&set);
@@ -65,6 +64,7 @@ void signal_thread()
     while (sigwait(&set, &signal_number) != 0) {
     }
     window_post(MSG_CLOSE, 0, 0);
+    return nullptr;
 }
 
 } // namespace
@@ -80,7 +80,18 @@ void headless_loop_install(PlayerContext* ctx)
 int headless_loop_run(PlayerContext* ctx, InputScript* script, uint32_t start_ms)
 {
     HeadlessLoop* loop = &the_loop;
-    std::thread(signal_thread).detach();
+    // Without it (no thread could be made) the signals end the program
+    // the system's way, on this thread.
+    pthread_t signals;
+    if (pthread_create(&signals, nullptr, signal_thread, nullptr) == 0) {
+        pthread_detach(signals);
+    } else {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGTERM);
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    }
     for (;;) {
         std::unique_lock<std::mutex> lock(loop->mutex);
         if (loop->queue.empty()) {

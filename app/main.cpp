@@ -2,9 +2,12 @@
 // context for the life of the process, the engine threads, then the window
 // thread's loop (the desktop window, or the headless loop).
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "app/app.h"
 #include "core/core.h"
@@ -23,6 +26,17 @@ void write_stats(PlayerContext* ctx, int exit_code)
 {
     if (stats_path)
         stats_write_json(ctx, stats_path, exit_code == 0 ? "quit" : "nothing_played");
+}
+
+// A headless run has no window to show why it ended badly.
+void report_failed_run(PlayerContext* ctx, int exit_code)
+{
+    if (exit_code == 0)
+        return;
+    if (ctx->memory_short.load(std::memory_order_relaxed) != 0)
+        fputs("moravista: not enough memory to play; playback stopped\n", stderr);
+    else
+        fputs("moravista: nothing in the list could be played\n", stderr);
 }
 
 void save_settings(PlayerContext* ctx, int exit_code)
@@ -76,10 +90,37 @@ int run_headless(PlayerContext* ctx, const CommandLine& cl, uint32_t start_ms)
     return headless_loop_run(ctx, cl.input_path.empty() ? nullptr : &script, start_ms);
 }
 
+// The first file the command line names, as the playlist will hold it, when
+// it comes before any option and is a plain file (a folder is expanded into
+// entries; options change how an item opens). Empty otherwise.
+std::string first_plain_file(const std::vector<std::string>& items)
+{
+    if (items.empty() || items[0].empty() || command_line_is_option(items[0].c_str()))
+        return std::string();
+    char folder[4096];
+    if (!getcwd(folder, sizeof folder))
+        return std::string();
+    std::string path = command_line_absolute_path(items[0], folder);
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::string();
+    return path;
+}
+
+// Nothing has been read or written yet (the settings are loaded later), so
+// ending here loses nothing.
+[[noreturn]] void engine_start_failed()
+{
+    fputs("moravista: cannot start the player's threads: not enough memory or address space\n", stderr);
+    fflush(nullptr);
+    _exit(1);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    memory_setup();
     uint32_t start_ms = now_ms();
     CommandLine cl = parse_command_line(argc, argv);
     if (!cl.error.empty()) {
@@ -136,11 +177,20 @@ int main(int argc, char** argv)
     exit_sequence_add(save_settings);
     exit_sequence_add(close_sound);
     exit_sequence_add(write_stats);
+    if (cl.headless)
+        exit_sequence_add(report_failed_run);
 
     int exit_code;
     if (cl.headless) {
         headless_loop_install(ctx);
-        player_init(ctx);
+        const bool looked_at = !cl.snapshots.empty() || !cl.copy_to.empty();
+        if (!looked_at)
+            render_leave_out_text(ctx);
+        if (!player_init(ctx))
+            engine_start_failed();
+        // Pictures someone looks at carry the clock overlay's text.
+        if (looked_at)
+            osd_fonts_setup(ctx);
         exit_code = run_headless(ctx, cl, start_ms);
     } else {
         InputScript script{};
@@ -150,8 +200,16 @@ int main(int argc, char** argv)
         }
         // The engine starts first; it reaches the window only once the
         // creation sequence has asked for an item.
-        player_init(ctx);
+        if (!player_init(ctx))
+            engine_start_failed();
         input_script_schedule(ctx, &script, start_ms);
+        if (!start_deferred_setup(ctx))
+            osd_fonts_setup(ctx);
+        // Opened while the window is made, so the first picture waits for
+        // whichever of the two is slower, not for both one after the other.
+        std::string first = first_plain_file(cl.items);
+        if (!first.empty())
+            open_early(ctx, first.c_str());
         exit_code = run_player_window(ctx, cl.items);
     }
     // The engine threads are never stopped: ending the process ends them.

@@ -39,9 +39,19 @@ void backoff_pause(Backoff* backoff)
     delay_100ns(-1000); // 100 us
 }
 
+bool seek_in_progress(const PlayerContext* ctx)
+{
+    if (ctx->seek_target_ms.load(std::memory_order_relaxed) >= 0)
+        return true;
+    uint32_t settle = ctx->seek_settle_wall_ms.load(std::memory_order_relaxed);
+    // Bounded: a seek whose picture never comes must not keep the threads
+    // polling every millisecond.
+    return settle != 0 && now_ms() - settle < SEEK_SETTLE_LIMIT_MS;
+}
+
 void engine_poll_sleep(const PlayerContext* ctx)
 {
-    delay_100ns(ctx->seek_target_ms.load(std::memory_order_relaxed) >= 0 ? SLEEP_1MS : SLEEP_10MS);
+    delay_100ns(seek_in_progress(ctx) ? SLEEP_1MS : SLEEP_10MS);
 }
 
 int64_t timestamp_to_ms(int64_t ts, int num, int den)

@@ -26,8 +26,12 @@ struct Backoff {
 void backoff_pause(Backoff* backoff);
 
 // The idle poll of the engine threads: 10 ms, but 1 ms while a seek waits,
-// so that it starts as soon as the other threads have let go.
+// so that it starts as soon as the other threads have let go, and after it
+// until its first picture is taken (at most SEEK_SETTLE_LIMIT_MS).
 void engine_poll_sleep(const PlayerContext* ctx);
+constexpr uint32_t SEEK_SETTLE_LIMIT_MS = 1000;
+// Whether a seek is asked for, carried out, or waiting for its first picture.
+bool seek_in_progress(const PlayerContext* ctx);
 
 // ts x num x 1000 / den in 64-bit arithmetic, truncating; a product that
 // would overflow (a broken timestamp) saturates instead.

@@ -63,6 +63,10 @@ struct FrameDisplay {
     SnapshotRequest snapshots[MAX_SNAPSHOTS];
     std::atomic<int32_t> snapshot_count; // published with release after the entry
 
+    // 1 when nobody ever looks at the pictures (a headless run without
+    // snapshots or a copy target): the OSD text is left out, so no font is
+    // loaded. Set before the first picture.
+    std::atomic<int32_t> text_left_out;
     // The clock overlay's own pixels (premultiplied BGRA, the size of the
     // time's box), and what the presentation thread last did with it.
     uint8_t* clock_pixels; // 16-byte aligned, only ever grows

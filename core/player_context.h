@@ -155,6 +155,26 @@ struct PlayerContext {
     // Non-zero while the presentation thread draws; the hold waits for 0.
     std::atomic<int32_t> presentation_drawing;
 
+    // ---- waiting spent around the engine ----
+    // Wall time at which the last seek was carried out (demux loop), until
+    // presentation takes the first picture after it (or, without video, the
+    // first sound): 0 otherwise. Meanwhile every engine thread keeps its
+    // 1 ms poll, so the picture the user waits for is not held up by naps.
+    std::atomic<uint32_t> seek_settle_wall_ms;
+    // The OSD renderer's fonts: set up after the first picture in a window,
+    // on first need elsewhere (engine/deferred_setup.cpp). state 0 not yet,
+    // 1 being set up, 2 done (osd_fonts_ready follows).
+    std::atomic<int32_t> osd_fonts_state;
+    // The first file of the command line, opened while the window is made
+    // (engine/early_open.cpp): the path is written before the state is
+    // published; the container belongs to the media thread.
+    std::atomic<int32_t> early_state;
+    char early_path[MEDIA_PATH_UNITS * 3];
+    AVFormatContext* early_format;
+    // Allocations that failed while playing (any thread counts them): the
+    // media thread stops the item with a notice, and a run that ends
+    // because of it says so.
+    std::atomic<int32_t> memory_short;
     // Input and commands: the picture height of the chosen video stream
     // (media thread; the size keys read it), 0 without video.
     std::atomic<int32_t> video_height;

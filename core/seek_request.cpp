@@ -32,6 +32,7 @@ void seek_clear(PlayerContext* ctx)
     ctx->seek_forward.store(-1, std::memory_order_relaxed);
     ctx->seek_order.store(pack(-1, -1), std::memory_order_release);
     ctx->seek_target_ms.store(-1, std::memory_order_release);
+    ctx->seek_settle_wall_ms.store(0, std::memory_order_relaxed);
 }
 
 SeekOrder seek_order_read(const PlayerContext* ctx)

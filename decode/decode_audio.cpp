@@ -95,8 +95,10 @@ static bool gather_frame(PlayerContext* ctx, DecoderState* state, StreamSlot* sl
         return false;
     int64_t max_out = int64_t(out->audio_rate) * frame->nb_samples / frame->sample_rate + 32;
     int64_t need = max_out * out->audio_block_align + busy;
-    if (!ensure_room(entry, need, out->audio_chunk_bytes, busy))
+    if (!ensure_room(entry, need, out->audio_chunk_bytes, busy)) {
+        ctx->memory_short.fetch_add(1, std::memory_order_relaxed);
         return false;
+    }
     uint8_t* dest = entry->audio_data + busy;
     int samples = swr_convert(out->resampler, &dest, int(max_out), const_cast<const uint8_t**>(frame->extended_data),
                               frame->nb_samples);
@@ -118,9 +120,11 @@ DecodeOutcome decode_audio(PlayerContext* ctx, DecoderState* state, StreamSlot* 
     PacketProgress* progress = &state->progress[SLOT_AUDIO];
     uint32_t w = slot->frames_write.load(std::memory_order_relaxed);
     FrameEntry* entry = &slot->frames[w & FRAME_RING_MASK];
-    if (!send_packet_once(slot, progress, node))
+    if (!send_packet_once(ctx, slot, progress, node))
         return DECODE_NEXT_PACKET;
-    if (avcodec_receive_frame(slot->codec, entry->frame) < 0)
+    int ret = avcodec_receive_frame(slot->codec, entry->frame);
+    note_decode_result(ctx, ret);
+    if (ret < 0)
         return DECODE_NEXT_PACKET; // needs more input, an error, or fully drained
     AVFormatContext* format = ctx->format.load(std::memory_order_acquire);
     const AVStream* stream = format->streams[node->packet->stream_index];

@@ -46,7 +46,9 @@ DecodeOutcome decode_subtitle(PlayerContext* ctx, DecoderState* state, StreamSlo
 // Hands the packet (for an end marker: the drain request) to the decoder
 // once. False when the decoder refused it for good; a decoder that first
 // wants its output taken gets the packet on a later call.
-bool send_packet_once(StreamSlot* slot, PacketProgress* progress, PacketNode* node);
+bool send_packet_once(PlayerContext* ctx, StreamSlot* slot, PacketProgress* progress, PacketNode* node);
+// A decoder that ran out of memory is counted in memory_short.
+void note_decode_result(PlayerContext* ctx, int ret);
 // Publishes the entry at frames_write: RGBA pictures become premultiplied
 // BGRA first. Returns whether the ring still has room for another frame.
 bool publish_frame(StreamSlot* slot);

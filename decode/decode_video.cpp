@@ -33,23 +33,32 @@ static int64_t picture_timestamp(DecoderState* state, const AVFrame* frame, cons
     return ts;
 }
 
-// While catching up after a seek, a picture that no other picture refers
-// to and whose packet time already lies behind the clock would be decoded
-// only to be thrown away as late, so the decoder is told to skip it. That
-// roughly halves the work between a key frame and a seek's landing point.
-// Pictures that others refer to are always decoded: skipping them would
-// spoil the landing picture.
-static void skip_if_surely_late(PlayerContext* ctx, DecoderState* state, AVCodecContext* codec, const PacketNode* node)
+// A picture that no other picture refers to and that can never be shown
+// would be decoded only to be thrown away, so the decoder is told to skip
+// it. While catching up after a seek in play, that is one whose packet time
+// already lies behind the clock (it would be dropped as late); while
+// stepping (a seek made in pause), one whose successor is also due (the step
+// passes over it to the successor). That roughly halves the work between a
+// key frame and a seek's landing point. Pictures that others refer to are
+// always decoded: skipping them would spoil the landing picture.
+static bool never_shown(PlayerContext* ctx, const DecoderState* state, const AVPacket* packet)
 {
-    const AVPacket* packet = node->packet;
-    AVDiscard wanted = AVDISCARD_DEFAULT;
-    if (state->video_catching_up && packet->data && packet->pts != AV_NOPTS_VALUE &&
-        !(packet->flags & AV_PKT_FLAG_KEY) && ctx->step_frame.load(std::memory_order_relaxed) == 0) {
-        AVFormatContext* format = ctx->format.load(std::memory_order_acquire);
-        const AVStream* stream = format->streams[packet->stream_index];
-        if (stream_to_media_ms(ctx, stream, packet->pts) < ctx->clock_ms.load(std::memory_order_relaxed))
-            wanted = AVDISCARD_NONREF;
-    }
+    if (!packet->data || packet->pts == AV_NOPTS_VALUE || (packet->flags & AV_PKT_FLAG_KEY))
+        return false;
+    AVFormatContext* format = ctx->format.load(std::memory_order_acquire);
+    const AVStream* stream = format->streams[packet->stream_index];
+    const int32_t clock = ctx->clock_ms.load(std::memory_order_relaxed);
+    const int32_t step = ctx->step_frame.load(std::memory_order_relaxed);
+    if (step == 0)
+        return state->video_catching_up && stream_to_media_ms(ctx, stream, packet->pts) < clock;
+    // The successor's time is known only from the packet's duration.
+    return step == 1 && packet->duration > 0 &&
+           int64_t(stream_to_media_ms(ctx, stream, packet->pts + packet->duration)) <= int64_t(clock) + 1;
+}
+
+static void skip_if_never_shown(PlayerContext* ctx, DecoderState* state, AVCodecContext* codec, const PacketNode* node)
+{
+    AVDiscard wanted = never_shown(ctx, state, node->packet) ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
     if (codec->skip_frame != wanted)
         codec->skip_frame = wanted;
 }
@@ -66,18 +75,19 @@ DecodeOutcome decode_video(PlayerContext* ctx, DecoderState* state, StreamSlot* 
         state->video_ts_step = 0;
     }
     if (!progress->sent)
-        skip_if_surely_late(ctx, state, slot->codec, node);
+        skip_if_never_shown(ctx, state, slot->codec, node);
     int ret;
     {
         // Held around each decoding call: frame release and GPU presentation
         // wait for it.
         SpinGuard guard(&ctx->video_decode_lock);
-        if (!send_packet_once(slot, progress, node)) {
+        if (!send_packet_once(ctx, slot, progress, node)) {
             hw_decode_failed(slot->codec, progress->send_error);
             return DECODE_NEXT_PACKET; // a broken packet loses the rest of itself
         }
         ret = avcodec_receive_frame(slot->codec, entry->frame);
     }
+    note_decode_result(ctx, ret);
     if (ret < 0) {
         hw_decode_failed(slot->codec, ret);
         return DECODE_NEXT_PACKET; // needs more input, an error, or an end marker fully drained

@@ -13,12 +13,19 @@ extern "C" {
 #include "decode/decode_internal.h"
 #include "queue/queue.h"
 
-bool send_packet_once(StreamSlot* slot, PacketProgress* progress, PacketNode* node)
+void note_decode_result(PlayerContext* ctx, int ret)
+{
+    if (ret == AVERROR(ENOMEM))
+        ctx->memory_short.fetch_add(1, std::memory_order_relaxed);
+}
+
+bool send_packet_once(PlayerContext* ctx, StreamSlot* slot, PacketProgress* progress, PacketNode* node)
 {
     if (progress->sent)
         return true;
     AVPacket* packet = node->packet->data ? node->packet : nullptr;
     int ret = avcodec_send_packet(slot->codec, packet);
+    note_decode_result(ctx, ret);
     if (ret == AVERROR(EAGAIN))
         return true;
     progress->sent = 1;

@@ -22,7 +22,8 @@ static PassResult read_packet(PlayerContext* ctx, DemuxState* st)
     if (ctx->end_of_file.load(std::memory_order_relaxed) != 0)
         return PASS_GO_ON;
     PacketNode* spare = st->spare;
-    if (av_read_frame(format_of(ctx), spare->packet) >= 0) {
+    int ret = av_read_frame(format_of(ctx), spare->packet);
+    if (ret >= 0) {
         if (slot_of_stream(ctx, spare->packet->stream_index) >= 0)
             st->spare = ring_push(ctx, spare, &ctx->packets_in_flight,
                                   (ctx->ring.ring_write.load(std::memory_order_relaxed) + 1) & RING_MASK);
@@ -33,6 +34,8 @@ static PassResult read_packet(PlayerContext* ctx, DemuxState* st)
     // The end of the file, or a read error (a file that went away or was
     // cut short): either way the item ends. Each stream gets its end marker.
     av_packet_unref(spare->packet);
+    if (ret == AVERROR(ENOMEM))
+        ctx->memory_short.fetch_add(1, std::memory_order_relaxed);
     ctx->end_of_file.store(1, std::memory_order_relaxed);
     for (StreamSlot& slot : ctx->slots) {
         int32_t index = slot.stream_index.load(std::memory_order_relaxed);
@@ -178,8 +181,13 @@ void demux_loop(PlayerContext* ctx)
     st.spare = packet_node_new(&ctx->packets_in_flight);
     ctx->end_of_file.store(0, std::memory_order_relaxed);
     uint32_t shown_at_start = ctx->pictures_shown.load(std::memory_order_relaxed);
+    const int32_t memory_short_before = ctx->memory_short.load(std::memory_order_relaxed);
     for (;;) {
         if (ctx->open_index.load(std::memory_order_acquire) >= 0)
+            break;
+        // Memory ran out: the item cannot play as it should (the media
+        // thread stops it and says so).
+        if (ctx->memory_short.load(std::memory_order_relaxed) != memory_short_before)
             break;
         handle_track_switch(ctx);
         handle_hw_fallback(ctx);

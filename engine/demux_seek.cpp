@@ -184,6 +184,9 @@ static void finish_seek(PlayerContext* ctx, DemuxState* st, SeekOrder order, int
     ctx->clock_ms.store(playing ? landing - 30 : landing, std::memory_order_relaxed);
     ctx->clock_wall_ms.store(now_ms(), std::memory_order_relaxed);
     stats_seek_done(ctx, order.target_ms);
+    // 0 means none, so a seek finished at that very tick counts as 1.
+    uint32_t now = now_ms();
+    ctx->seek_settle_wall_ms.store(now ? now : 1, std::memory_order_relaxed);
     // A newer seek asked for while this one was carried out is kept: the
     // last seek asked for wins.
     seek_order_done(ctx, order);
@@ -255,8 +258,10 @@ PassResult handle_seek(PlayerContext* ctx, DemuxState* st)
         stats_seek_abandoned(ctx);
         return PASS_SLEEP;
     }
-    flush_decoders(ctx);
+    // The landing is read while the decoder's threads finish the pictures
+    // they hold; the flush then waits for less.
     int32_t landing = read_landing(ctx, st, order.target_ms);
+    flush_decoders(ctx);
     finish_seek(ctx, st, order, landing);
     return PASS_GO_ON;
 }

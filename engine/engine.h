@@ -15,12 +15,27 @@ void player_context_free(PlayerContext* ctx);
 // FFmpeg's log; starts no thread. Tests use it alone.
 void player_setup(PlayerContext* ctx);
 // player_setup, then starts the media, decoder and presentation threads in
-// that order. Returns the context.
+// that order. Returns the context, or null when a thread could not be
+// started (the program cannot play then and should say so and end).
 PlayerContext* player_init(PlayerContext* ctx);
 
 using ThreadRoutine = void (*)(PlayerContext*);
-// Starts a detached thread: engine threads are never joined.
-void start_thread(PlayerContext* ctx, ThreadRoutine routine);
+// Starts a detached thread: engine threads are never joined. False when the
+// system could not make it (no memory or address space left).
+bool start_thread(PlayerContext* ctx, ThreadRoutine routine);
+
+// Window runs: what the first picture does not need (the OSD renderer's
+// fonts) is set up after it, on a helper thread of low priority. False when
+// the thread could not be made.
+bool start_deferred_setup(PlayerContext* ctx);
+// Window runs, before the window is made: the media thread opens and probes
+// this file (the first of the command line) while it waits for the window's
+// first request, which takes it over when it names the same file.
+void open_early(PlayerContext* ctx, const char* path);
+// The OSD renderer's fonts, set up once whoever asks first (any thread;
+// later callers wait until it is done). Whoever renders with the OSD
+// renderer calls it first, or checks osd_fonts_ready.
+void osd_fonts_setup(PlayerContext* ctx);
 
 // The engine threads other than the decoder's (decode/), started by player_init.
 void media_thread(PlayerContext* ctx);

@@ -4,14 +4,20 @@
 #include <cstddef>
 #include <cstdint>
 
+extern "C" {
+#include <libavutil/rational.h>
+}
+
 #include "engine/engine.h"
 
 struct PlayerContext;
 struct PacketNode;
 struct AVFormatContext;
+struct AVDictionary;
 struct AVStream;
 struct AVCodecContext;
 struct AVCodec;
+struct AVCodecParameters;
 
 // The open container, and the stream a slot plays (null when none).
 AVFormatContext* format_of(PlayerContext* ctx);
@@ -26,6 +32,12 @@ int slot_of_stream(PlayerContext* ctx, int stream);
 // sound device, could be opened. Holds presentation only while it writes
 // what frame presentation draws, never across the open itself.
 int open_item(PlayerContext* ctx, int32_t i);
+// The media thread while it waits for a request: the early open, if one
+// was asked for and has not been done.
+void early_open_step(PlayerContext* ctx);
+// The container opened early, when it is of this path and no open options
+// are given; else null (an early container is closed then). Media thread.
+AVFormatContext* take_early_open(PlayerContext* ctx, const char* path, const AVDictionary* options);
 // Closes what the item plays: every slot's stream, the container, the
 // external subtitle list and the chapters.
 void close_item(PlayerContext* ctx);
@@ -38,6 +50,13 @@ bool open_slot(PlayerContext* ctx, int kind, int32_t choice, int type);
 bool open_video(PlayerContext* ctx, int32_t choice);
 // Closes the slot's stream: decoder flushed and freed, index -1.
 void close_slot(PlayerContext* ctx, int kind);
+
+// The decoding threads for a stream of these parameters and frame rate on
+// this many cores: 1 for small pictures, else frame threads capped by the
+// picture rate and the cores; 0 (the decoder's own choice) for sound and
+// subtitles.
+constexpr int MAX_FRAME_THREADS = 16;
+int decoder_thread_count(const AVCodecParameters* par, AVRational frame_rate, int cores);
 
 // A video decoder that failed on the device is reopened in software at
 // the current position (demux loop).

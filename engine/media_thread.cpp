@@ -2,10 +2,6 @@
 // (moving on to the next one that plays) and runs the demux loop of it.
 #include <cstdio>
 
-extern "C" {
-#include <ass/ass.h>
-}
-
 #include "core/core.h"
 #include "decode/decode.h"
 #include "engine/engine_internal.h"
@@ -24,6 +20,7 @@ static int32_t take_request(PlayerContext* ctx)
         // picture, a stopped player): it is dropped rather than left pending.
         if (ctx->seek_target_ms.load(std::memory_order_relaxed) >= 0)
             seek_clear(ctx);
+        early_open_step(ctx);
         delay_100ns(SLEEP_10MS);
     }
 }
@@ -116,11 +113,23 @@ void ask_for_trim_soon()
         window_post(MSG_TRIM_SOON, 0, 0);
 }
 
+// Memory ran out while the item played: rather than go on without pictures
+// or sound, the item is closed and the user told; a run that ends with its
+// list ends here, with code 1.
+static void stop_for_memory(PlayerContext* ctx)
+{
+    ctx->playing.store(0, std::memory_order_relaxed);
+    hold_presentation(ctx);
+    close_item(ctx);
+    release_presentation(ctx);
+    show_notice(ctx, " 内存不足，已停止播放 ");
+    if (ctx->open_index.load(std::memory_order_acquire) < 0 && ctx->quit_at_end.load(std::memory_order_relaxed))
+        window_post(MSG_CLOSE, 1, 0);
+    go_idle(ctx);
+}
+
 void media_thread(PlayerContext* ctx)
 {
-    if (ctx->osd_renderer)
-        ass_set_fonts(ctx->osd_renderer, nullptr, nullptr, ASS_FONTPROVIDER_AUTODETECT, nullptr, 1);
-    ctx->osd_fonts_ready.store(1, std::memory_order_release); // the clock overlay may render now
     for (;;) {
         int32_t requested = take_request(ctx);
         // Stop.
@@ -132,6 +141,9 @@ void media_thread(PlayerContext* ctx)
             go_idle(ctx);
             continue;
         }
+        // Counted from before the open: a stream whose decoder could not be
+        // made for want of memory must not leave the item playing without it.
+        int32_t memory_short_before = ctx->memory_short.load(std::memory_order_relaxed);
         int32_t opened = open_first_playable(ctx, requested);
         if (opened == NEWER_REQUEST)
             continue;
@@ -148,6 +160,9 @@ void media_thread(PlayerContext* ctx)
             continue;
         }
         start_item(ctx, opened);
-        demux_loop(ctx);
+        if (ctx->memory_short.load(std::memory_order_relaxed) == memory_short_before)
+            demux_loop(ctx);
+        if (ctx->memory_short.load(std::memory_order_relaxed) != memory_short_before)
+            stop_for_memory(ctx);
     }
 }

@@ -44,28 +44,36 @@ static bool legacy_path(const char* path, char* out, size_t out_size)
 }
 
 // Opens the container with the options of the entry (a copy: the playlist
-// owns its dictionary and frees it at the next request).
-static AVFormatContext* open_container(PlayerContext* ctx, const char* path)
+// owns its dictionary and frees it at the next request). *probed: the
+// container was opened and probed while the window was made.
+static AVFormatContext* open_container(PlayerContext* ctx, const char* path, bool* probed)
 {
     window_send(MSG_PLAYLIST, PLAYLIST_GET_OPTIONS, intptr_t(ctx->current_item.load(std::memory_order_relaxed)));
+    AVFormatContext* early = take_early_open(ctx, path, ctx->open_options);
+    *probed = early != nullptr;
+    if (early)
+        return early;
     AVDictionary* options = nullptr;
     av_dict_copy(&options, ctx->open_options, 0);
     AVFormatContext* format = nullptr;
     int ret = avformat_open_input(&format, path, nullptr, &options);
     av_dict_free(&options);
+    if (ret == AVERROR(ENOMEM))
+        ctx->memory_short.fetch_add(1, std::memory_order_relaxed);
     return ret < 0 ? nullptr : format;
 }
 
 // The container, with the legacy file name as the second try.
 static AVFormatContext* open_media(PlayerContext* ctx)
 {
-    AVFormatContext* format = open_container(ctx, ctx->media_path);
+    bool probed = false;
+    AVFormatContext* format = open_container(ctx, ctx->media_path, &probed);
     if (!format) {
         char converted[sizeof ctx->media_path];
         if (legacy_path(ctx->media_path, converted, sizeof converted))
-            format = open_container(ctx, converted);
+            format = open_container(ctx, converted, &probed);
     }
-    if (format && avformat_find_stream_info(format, nullptr) < 0)
+    if (format && !probed && avformat_find_stream_info(format, nullptr) < 0)
         avformat_close_input(&format);
     return format;
 }

@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <thread>
+#include <pthread.h>
 
 extern "C" {
 #include <ass/ass.h>
@@ -134,10 +134,39 @@ void player_setup(PlayerContext* ctx)
     ctx->window_visible.store(1, std::memory_order_relaxed);
 }
 
-void start_thread(PlayerContext* ctx, ThreadRoutine routine)
+namespace {
+
+struct ThreadStart {
+    ThreadRoutine routine;
+    PlayerContext* ctx;
+};
+
+void* run_thread(void* opaque)
 {
+    ThreadStart start = *static_cast<ThreadStart*>(opaque);
+    free(opaque);
+    start.routine(start.ctx);
+    return nullptr;
+}
+
+} // namespace
+
+bool start_thread(PlayerContext* ctx, ThreadRoutine routine)
+{
+    auto* start = static_cast<ThreadStart*>(malloc(sizeof(ThreadStart)));
+    if (!start)
+        return false;
+    *start = ThreadStart{routine, ctx};
     // Never joined: the engine threads live as long as the process.
-    std::thread(routine, ctx).detach();
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    pthread_t thread;
+    int failed = pthread_create(&thread, &attributes, run_thread, start);
+    pthread_attr_destroy(&attributes);
+    if (failed)
+        free(start);
+    return failed == 0;
 }
 
 PlayerContext* player_init(PlayerContext* ctx)
@@ -145,8 +174,8 @@ PlayerContext* player_init(PlayerContext* ctx)
     player_setup(ctx);
     // Publishes everything above to the threads.
     std::atomic_thread_fence(std::memory_order_release);
-    start_thread(ctx, media_thread);
-    start_thread(ctx, decoder_thread);
-    start_thread(ctx, presentation_thread);
+    if (!start_thread(ctx, media_thread) || !start_thread(ctx, decoder_thread) ||
+        !start_thread(ctx, presentation_thread))
+        return nullptr;
     return ctx;
 }

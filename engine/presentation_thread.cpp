@@ -101,6 +101,28 @@ static void advance_read(StreamSlot* slot)
     slot->frames_read.store((r + 1) & FRAME_RING_MASK, std::memory_order_release);
 }
 
+// The video ring moves on by one entry: the picture that was current until
+// now is never shown again (a redraw shows the new current one), so its
+// buffers go back to the decoder at once instead of when the decoder next
+// fills that entry. The decoder cannot be filling it: it fills an entry only
+// while at most five wait, and this one lies six ahead of frames_read.
+static void pass_picture(StreamSlot* slot)
+{
+    advance_read(slot);
+    AVFrame* passed = slot->frames[(slot->frames_read.load(std::memory_order_relaxed) - 2) & FRAME_RING_MASK].frame;
+    // A device surface goes back only under the decoding lock, which the
+    // decoder holds across whole decoding calls: it waits for its reuse.
+    if (!passed->hw_frames_ctx)
+        av_frame_unref(passed);
+}
+
+// The first picture (or, without video, sound) after a seek ends its fast polling.
+static void seek_settled(PlayerContext* ctx)
+{
+    if (ctx->seek_settle_wall_ms.load(std::memory_order_relaxed) != 0)
+        ctx->seek_settle_wall_ms.store(0, std::memory_order_relaxed);
+}
+
 static bool demuxer_at_end(PlayerContext* ctx)
 {
     return ctx->packets_in_flight.load(std::memory_order_acquire) == 0 &&
@@ -165,7 +187,7 @@ static void take_video(PlayerContext* ctx, PassState* pass)
             return;
         if (look == LOOK_DISCARD) {
             frame_take_swap(slot);
-            advance_read(slot);
+            pass_picture(slot);
             continue;
         }
         ctx->frame_taken.store(1, std::memory_order_relaxed);
@@ -179,7 +201,7 @@ static void take_video(PlayerContext* ctx, PassState* pass)
         } else if (e < 0) {
             // Late: it becomes the current frame without being drawn.
             stats_picture_dropped(ctx);
-            advance_read(slot);
+            pass_picture(slot);
             continue;
         }
         if (entry->time_ms > ctx->duration_ms.load(std::memory_order_relaxed))
@@ -188,7 +210,8 @@ static void take_video(PlayerContext* ctx, PassState* pass)
         pass->new_picture = true;
         pass->picture_ms = entry->time_ms;
         pass->picture_seek = stats_picture_taken(ctx);
-        advance_read(slot);
+        seek_settled(ctx);
+        pass_picture(slot);
     }
 }
 
@@ -256,6 +279,8 @@ static void feed_audio(PlayerContext* ctx, PassState* pass)
             ctx->audio_only_position_ms.store(entry->time_ms, std::memory_order_relaxed);
             ctx->redraw_pending.store(ctx->window_visible.load(std::memory_order_relaxed), std::memory_order_relaxed);
         }
+        if (!video)
+            seek_settled(ctx);
         stats_sound_written(ctx, entry->time_ms, !video);
         audio_write(out, entry, next);
         advance_read(slot);

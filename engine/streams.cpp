@@ -5,6 +5,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/cpu.h>
 #include <libavutil/rational.h>
 }
 
@@ -66,17 +67,33 @@ static int choose_stream(AVFormatContext* format, int32_t choice, int type)
     return first;
 }
 
-// One decoding thread for pictures small enough not to need
-// more, FFmpeg's own choice otherwise.
-static int decoder_thread_count(const AVCodecParameters* par)
+// One decoding thread for pictures small enough not to need more. Beyond
+// that, frame threads: each keeps a picture of its own in flight on top of
+// the reference pictures, so there are no more of them than the picture
+// rate needs (two up to 1080p at 60 frames a second, two more for every
+// further such load) and than the cores can run at once.
+int decoder_thread_count(const AVCodecParameters* par, AVRational frame_rate, int cores)
 {
     int64_t area = int64_t(par->width) * par->height;
-    if (par->codec_type == AVMEDIA_TYPE_VIDEO && area < 1920 * 1080) {
+    if (par->codec_type != AVMEDIA_TYPE_VIDEO)
+        return 0;
+    if (area < 1920 * 1080) {
         // The reference count is not known before decoding starts; it counts as few.
         if (par->bits_per_coded_sample <= 8 || area < 1280 * 720)
             return 1;
     }
-    return 0;
+    double rate = frame_rate.num > 0 && frame_rate.den > 0 ? av_q2d(frame_rate) : 0;
+    if (rate <= 0 || rate > 240)
+        rate = 60; // unknown or implausible: counted as a fast stream
+    double load = double(area) * rate / (1920.0 * 1088.0 * 60.0);
+    int wanted = 2 * int(load + 0.999);
+    if (wanted < 2)
+        wanted = 2;
+    if (wanted > MAX_FRAME_THREADS)
+        wanted = MAX_FRAME_THREADS;
+    if (cores < 1)
+        cores = 1;
+    return wanted < cores ? wanted : cores;
 }
 
 // Frees a decoding context and what hardware decoding kept beside it.
@@ -112,8 +129,13 @@ int open_stream(PlayerContext* ctx, int32_t choice, int type, AVCodecContext** c
     // the one on screen needs no flush when a new decoder starts.
     if (type != AVMEDIA_TYPE_VIDEO ||
         !hw_decoder_prepare(ctx, stream, codec, settings.hw_decode.load(std::memory_order_relaxed)))
-        codec->thread_count = decoder_thread_count(stream->codecpar);
-    if (avcodec_open2(codec, decoder, nullptr) < 0) {
+        codec->thread_count =
+            decoder_thread_count(stream->codecpar, av_guess_frame_rate(format, stream, nullptr), av_cpu_count());
+    int opened = avcodec_open2(codec, decoder, nullptr);
+    if (opened < 0) {
+        // Frame threads that cannot be made fail the open too.
+        if (opened == AVERROR(ENOMEM) || opened == AVERROR(EAGAIN))
+            ctx->memory_short.fetch_add(1, std::memory_order_relaxed);
         free_codec(&codec);
         return -1;
     }

@@ -190,8 +190,16 @@ void stop_thread(AudioDevice* d)
         d->quit = 1;
         d->wake.notify_one();
     }
-    if (d->thread.joinable())
-        d->thread.join();
+    if (d->thread_running) {
+        pthread_join(d->thread, nullptr);
+        d->thread_running = 0;
+    }
+}
+
+void* run_device_thread(void* d)
+{
+    device_thread(static_cast<AudioDevice*>(d));
+    return nullptr;
 }
 
 } // namespace
@@ -273,8 +281,10 @@ AudioDevice* audio_device_open(int32_t rate, int32_t channels, uint32_t channel_
             }
         }
     }
-    d->thread = std::thread(device_thread, d);
-    if (backend == BACKEND_SDL && !sdl_open(d)) {
+    // A thread that cannot be made (no memory or address space left) fails
+    // the open like a device that is not there.
+    d->thread_running = pthread_create(&d->thread, nullptr, run_device_thread, d) == 0;
+    if (!d->thread_running || (backend == BACKEND_SDL && !sdl_open(d))) {
         {
             std::lock_guard<std::mutex> hold(d->lock);
             d->open = 0;

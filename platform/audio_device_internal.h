@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <thread>
+#include <pthread.h>
 
 #include "platform/platform.h"
 
@@ -32,7 +32,8 @@ struct WavFile {
 struct AudioDevice {
     std::mutex lock;
     std::condition_variable wake;
-    std::thread thread;
+    pthread_t thread;
+    int thread_running; // joined when the device closes
     AudioDevice* next_record; // every record ever made; records are reused, never freed
     int in_use;               // guarded by the process lock
 

@@ -68,7 +68,9 @@ bool frame_buffer_ensure(FrameDisplay* d)
     d->picture_origin = bits;
     d->surface = surface;
     d->cr = cairo_create(surface);
-    d->layout = pango_cairo_create_layout(d->cr);
+    // The text layout is what loads the fonts.
+    if (!d->text_left_out.load(std::memory_order_relaxed))
+        d->layout = osd_new_layout(d->cr);
     if (d->text_colour == 0)
         d->text_colour = OSD_GREEN;
     return true;

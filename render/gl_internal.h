@@ -97,6 +97,10 @@ struct GlPresenter {
 // owns), else off-screen. Null, after one line on stderr, when EGL or
 // OpenGL 3.3 cannot be had or the programs do not build.
 GlPresenter* gl_presenter_new(void* native_display, unsigned long native_window);
+// Whether a GPU device node lies in dev_folder ("/dev" when null): without
+// one, OpenGL can only run in software. always_software is the value of
+// LIBGL_ALWAYS_SOFTWARE (null when unset): set and not "0", it says no.
+bool gpu_device_present(const char* dev_folder, const char* always_software);
 void gl_presenter_free(GlPresenter* gl);
 // Makes the context current and the target W x H; false when lost.
 bool gl_target_begin(GlPresenter* gl, int32_t W, int32_t H);

@@ -25,6 +25,12 @@ GlPresenter* presenter_for(PlayerContext* ctx)
         return nullptr;
     if (d->gl)
         return d->gl;
+    if (mode == RENDER_GPU_AUTO && !gpu_device_present(nullptr, getenv("LIBGL_ALWAYS_SOFTWARE"))) {
+        fputs("moravista: OpenGL runs in software here (no GPU device); pictures are drawn on the CPU "
+              "(--gpu draws with it anyway)\n", stderr);
+        d->gpu_mode.store(RENDER_GPU_OFF, std::memory_order_relaxed);
+        return nullptr;
+    }
     void* native_display = nullptr;
     unsigned long native_window = 0;
     if (mode != RENDER_GPU_OFFSCREEN) {

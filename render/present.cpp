@@ -421,8 +421,10 @@ void present_picture(PlayerContext* ctx, AVFrame* frame, int32_t time_ms)
     d->client_height = d->stored_height.load(std::memory_order_relaxed);
     if (d->client_width <= 0 || d->client_height <= 0)
         d->client_width = d->client_height = 100; // not sized yet
-    if (!frame_buffer_ensure(d))
+    if (!frame_buffer_ensure(d)) {
+        ctx->memory_short.fetch_add(1, std::memory_order_relaxed);
         return;
+    }
     if (!d->current_font)
         osd_select_font(ctx, osd_font_of(ctx, FONT_OSD));
     // Border colour.
@@ -512,6 +514,11 @@ bool render_add_snapshot(PlayerContext* ctx, int32_t ms, const char* png_path)
     snprintf(d->snapshots[i].path, sizeof d->snapshots[i].path, "%s", png_path);
     d->snapshot_count.store(i + 1, std::memory_order_release);
     return true;
+}
+
+void render_leave_out_text(PlayerContext* ctx)
+{
+    ctx->display.text_left_out.store(1, std::memory_order_relaxed);
 }
 
 bool write_png(const char* path, const uint8_t* bgrx, int64_t pitch, int32_t width, int32_t height)

@@ -59,6 +59,15 @@ void render_set_copy_text_target(const char* path);
 // the first picture of an item whose progress position is at least ms has been
 // built (ms 0: the first picture). Returns false when the list is full.
 bool render_add_snapshot(PlayerContext* ctx, int32_t ms, const char* png_path);
+// Headless runs whose pictures nobody looks at (no snapshot, no copy
+// target): the OSD text is left out of them, so no font is ever loaded.
+// Call before the first picture.
+void render_leave_out_text(PlayerContext* ctx);
+// Reads the font configuration and opens the fonts the OSD text needs
+// (font_name: a font description, null for the default) on a font map the
+// presentation thread then takes over, so that the first text drawn does not
+// wait for it. Once per process, on any thread but the presentation thread.
+void render_warm_fonts(const char* font_name);
 // Writes width x height BGRX pixels as a PNG file; false on failure.
 bool write_png(const char* path, const uint8_t* bgrx, int64_t pitch, int32_t width, int32_t height);
 

@@ -97,6 +97,10 @@ enum OsdFontKind { FONT_OSD, FONT_GLYPH, FONT_NOTICE };
 // Selects a font and returns the one selected before.
 _PangoFontDescription* osd_select_font(PlayerContext* ctx, _PangoFontDescription* font);
 _PangoFontDescription* osd_font_of(PlayerContext* ctx, OsdFontKind kind);
+// A text layout for this cairo context, on the font map warmed up while the
+// window was made once that is ready (render_warm_fonts), else on the
+// calling thread's own. Presentation thread.
+_PangoLayout* osd_new_layout(_cairo* cr);
 void osd_set_text_colour(PlayerContext* ctx, uint32_t rgb);
 // Text width and height of one line in the current font.
 void osd_measure(PlayerContext* ctx, const char* text, int32_t length, int32_t* width, int32_t* height);

@@ -114,4 +114,39 @@ TEST(HeadlessRun, bad_options_are_refused_with_a_message)
     EXPECT_NE(read_all(dir + "/stderr3.txt").find("--size=0x0"), std::string::npos);
 }
 
+// Address-space limits as a small machine or a cautious user sets them: the
+// full-HD clip plays, or the program ends with code 1 and says why; never a
+// crash or a hang. The sanitizers reserve more address space than any of
+// these limits, so their builds leave this out.
+TEST(HeadlessRun, under_address_space_limits_the_clip_plays_or_ends_with_a_message)
+{
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "sanitizer builds cannot run under an address-space limit";
+#endif
+    std::string dir = testing::TempDir();
+    std::string clip = fixture_path("h264_1080p.mp4");
+    for (int mb : {250, 300, 350, 450, 2000}) {
+        std::string stats = dir + "/limit_stats.json", err = dir + "/limit_stderr.txt";
+        remove(stats.c_str());
+        std::string command = "ulimit -v " + std::to_string(mb * 1024) + "; exec timeout -s KILL 120 " + MV_BINARY +
+                              " --headless --no-settings --audio=null --quit-at-end --stats=" + stats + " " + clip +
+                              " 2>" + err;
+        int status = system(("sh -c '" + command + "'").c_str());
+        ASSERT_TRUE(WIFEXITED(status)) << mb << " MB";
+        int code = WEXITSTATUS(status);
+        std::string said = read_all(err);
+        if (code == 0) {
+            EXPECT_NE(read_all(stats).find("\"video_frames_presented\":"), std::string::npos) << mb << " MB";
+            EXPECT_EQ(read_all(stats).find("\"video_frames_presented\":0,"), std::string::npos)
+                << mb << " MB: a run that ends well showed pictures";
+        } else {
+            // 127: the system could not even load the program's libraries.
+            EXPECT_TRUE(code == 1 || code == 127) << mb << " MB: code " << code << " " << said;
+            EXPECT_NE(said.find("moravista"), std::string::npos) << mb << " MB: no message: " << said;
+        }
+        if (mb == 2000)
+            EXPECT_EQ(code, 0) << "2 GB is plenty: " << said;
+    }
+}
+
 } // namespace

@@ -3,6 +3,9 @@
 // the whole client area, for every kind of picture the GL path reads; and
 // a GL path that cannot start leaves the picture to the CPU path. Runs on
 // Mesa's software renderer where no GPU exists.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -286,6 +289,36 @@ TEST_F(GlVersusCpu, a_picture_the_shader_cannot_read_is_converted_and_a_broken_o
         EXPECT_EQ(centre[1] > 0x40, c.picture) << c.what << ": green " << int(centre[1]);
         EXPECT_EQ(render_gpu_mode(ctx), RENDER_GPU_OFFSCREEN) << c.what << ": the path stays";
         av_frame_free(&frame);
+    }
+}
+
+TEST(GpuDevice, only_a_device_node_and_no_software_override_let_the_driver_be_asked)
+{
+    struct Case {
+        const char* node; // made under a private /dev; null: none
+        const char* always_software;
+        bool present;
+    } cases[] = {
+        {nullptr, nullptr, false},     {"dri/renderD128", nullptr, true}, {"dri/card0", nullptr, true},
+        {"nvidia0", nullptr, true},    {"dri/renderD128", "1", false},    {"dri/renderD128", "0", true},
+        {"dri/by-path", nullptr, false},
+    };
+    for (const Case& c : cases) {
+        char folder[] = "/tmp/mv_dev_XXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        const std::string root = folder;
+        std::vector<std::string> made;
+        if (c.node) {
+            mkdir((root + "/dri").c_str(), 0700);
+            made.push_back(root + "/" + c.node);
+            fclose(fopen(made.back().c_str(), "w"));
+        }
+        EXPECT_EQ(gpu_device_present(folder, c.always_software), c.present)
+            << (c.node ? c.node : "none") << " " << (c.always_software ? c.always_software : "unset");
+        for (const std::string& f : made)
+            remove(f.c_str());
+        rmdir((root + "/dri").c_str());
+        rmdir(folder);
     }
 }
 
