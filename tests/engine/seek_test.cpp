@@ -91,10 +91,13 @@ TEST(Seek, a_seek_skips_unreferenced_pictures_before_its_target_without_losing_a
     // The decoder may have run ahead of the landing by a ring's depth.
     EXPECT_LT(decoded, 75 - 20 + int64_t(FRAME_RING_SIZE));
     // The rest of the clip plays whole (3 s at 25 pictures a second) and the
-    // last picture is shown before the run ends.
+    // last picture is shown before the run ends. Under the sanitizers, on a
+    // loaded machine, a thread may stall longer than a picture lasts: a
+    // picture or two may then be late.
+    const int64_t late_allowed = TIME_SCALE > 1 ? 2 : 0;
     ASSERT_TRUE(wait_for([&] { return window().close_code.load() >= 0; }, 10000));
-    EXPECT_GE(presented(ctx) - presented_at_landing, 74);
-    EXPECT_EQ(stats_of(ctx)->video_frames_dropped.load(), dropped_before);
+    EXPECT_GE(presented(ctx) - presented_at_landing, 74 - late_allowed);
+    EXPECT_LE(stats_of(ctx)->video_frames_dropped.load() - dropped_before, late_allowed);
 }
 
 // The picture shown is the one on screen at the target time (the last one
