@@ -75,6 +75,10 @@ void window_position_changed(MainWindow* w, uintptr_t flags, const WindowRect* r
         w->client_height = height;
         w->window_screen_width = width;
         render_set_client_size(ctx, width, height);
+        // The size message may have asked for its picture before the size
+        // was known: the frame buffer and the screen image are made at the
+        // new size now, not when the next picture is due.
+        request_redraw(ctx);
     }
     if (w->screen_mode == 0 && r->right > r->left && r->bottom > r->top)
         w->normal_rect = *r;
