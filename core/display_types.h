@@ -43,6 +43,7 @@ struct FrameDisplay {
     int32_t buffer_height; // rows in use; one spare row lies below
     int64_t buffer_pitch;  // buffer_width * 4, a multiple of 16
     uint8_t* buffer_bits;  // 16-byte aligned, only ever grows
+    bool buffer_lent;      // buffer_bits is the window's screen image, not ours to free
     uint8_t* picture_origin;
 
     // Text: a cairo RGB24 surface made over buffer_bits, one layout reused.
@@ -57,6 +58,10 @@ struct FrameDisplay {
     uint32_t text_colour; // 0xRRGGBB, green between drawings
 
     SwsContext* scaler;
+    // A shrinking 4:2:0 picture is first scaled into shrunk_frame by
+    // shrink_scaler; scaler then only converts it. Both null otherwise.
+    SwsContext* shrink_scaler;
+    AVFrame* shrunk_frame;
     int32_t scaler_key[5]; // source w, h, format, target w, h
     AVFrame* transfer_frame; // software copy of a hardware frame
 

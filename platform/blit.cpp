@@ -24,6 +24,7 @@ struct BlitState {
     XImage* image; // the shared image, capacity_width x capacity_height
     XShmSegmentInfo segment;
     int capacity_width, capacity_height;
+    bool lent; // the image is the renderer's frame buffer: kept until it lets go
 };
 
 namespace {
@@ -42,46 +43,71 @@ bool server_is_local(const char* name)
     return name[0] == ':' || strncmp(name, "unix:", 5) == 0;
 }
 
+void destroy_shared_image(Display* display, XImage* image, XShmSegmentInfo* segment)
+{
+    XShmDetach(display, segment);
+    XSync(display, False);
+    XDestroyImage(image); // frees the XImage only: data is the segment
+    shmdt(segment->shmaddr);
+}
+
 void release_shared_image(BlitState* s)
 {
     if (!s->image)
         return;
-    XShmDetach(s->display, &s->segment);
-    XSync(s->display, False);
-    XDestroyImage(s->image); // frees the XImage only: data is the segment
-    shmdt(s->segment.shmaddr);
+    destroy_shared_image(s->display, s->image, &s->segment);
     s->image = nullptr;
     s->capacity_width = s->capacity_height = 0;
+    s->lent = false;
+}
+
+// A shared image of width x height pixels over a segment of at least bytes.
+XImage* new_shared_image(BlitState* s, int width, int height, size_t bytes, XShmSegmentInfo* segment)
+{
+    XImage* image = XShmCreateImage(s->display, s->visual, unsigned(s->depth), ZPixmap, nullptr, segment,
+                                    unsigned(width), unsigned(height));
+    if (!image)
+        return nullptr;
+    size_t image_bytes = size_t(image->bytes_per_line) * size_t(height);
+    segment->shmid = shmget(IPC_PRIVATE, image_bytes > bytes ? image_bytes : bytes, IPC_CREAT | 0600);
+    if (segment->shmid < 0) {
+        XDestroyImage(image);
+        return nullptr;
+    }
+    segment->shmaddr = image->data = static_cast<char*>(shmat(segment->shmid, nullptr, 0));
+    segment->readOnly = True;
+    bool attached = segment->shmaddr != reinterpret_cast<char*>(-1) && XShmAttach(s->display, segment);
+    XSync(s->display, False);
+    // Marked for removal now: it goes away with the last detach, even if we crash.
+    shmctl(segment->shmid, IPC_RMID, nullptr);
+    if (!attached) {
+        if (segment->shmaddr != reinterpret_cast<char*>(-1))
+            shmdt(segment->shmaddr);
+        image->data = nullptr;
+        XDestroyImage(image);
+        return nullptr;
+    }
+    return image;
+}
+
+void install_shared_image(BlitState* s, XImage* image, const XShmSegmentInfo& segment, int width, int height)
+{
+    s->image = image;
+    s->segment = segment;
+    // The image finds its segment through this pointer: it must name the
+    // copy that lives as long as the image.
+    image->obdata = reinterpret_cast<char*>(&s->segment);
+    s->capacity_width = width;
+    s->capacity_height = height;
 }
 
 bool make_shared_image(BlitState* s, int width, int height)
 {
-    XImage* image = XShmCreateImage(s->display, s->visual, unsigned(s->depth), ZPixmap, nullptr, &s->segment,
-                                    unsigned(width), unsigned(height));
+    XShmSegmentInfo segment{};
+    XImage* image = new_shared_image(s, width, height, 0, &segment);
     if (!image)
         return false;
-    size_t bytes = size_t(image->bytes_per_line) * size_t(height);
-    s->segment.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
-    if (s->segment.shmid < 0) {
-        XDestroyImage(image);
-        return false;
-    }
-    s->segment.shmaddr = image->data = static_cast<char*>(shmat(s->segment.shmid, nullptr, 0));
-    s->segment.readOnly = True;
-    bool attached = s->segment.shmaddr != reinterpret_cast<char*>(-1) && XShmAttach(s->display, &s->segment);
-    XSync(s->display, False);
-    // Marked for removal now: it goes away with the last detach, even if we crash.
-    shmctl(s->segment.shmid, IPC_RMID, nullptr);
-    if (!attached) {
-        if (s->segment.shmaddr != reinterpret_cast<char*>(-1))
-            shmdt(s->segment.shmaddr);
-        image->data = nullptr;
-        XDestroyImage(image);
-        return false;
-    }
-    s->image = image;
-    s->capacity_width = width;
-    s->capacity_height = height;
+    install_shared_image(s, image, segment, width, height);
     return true;
 }
 
@@ -167,13 +193,48 @@ void platform_blit(void* window, const uint8_t* bgrx, int pitch, int width, int 
     BlitState* s = w->blit;
     if (!s->display || !s->usable)
         return;
-    if (s->use_shm)
+    if (s->use_shm && s->lent && bgrx == reinterpret_cast<uint8_t*>(s->image->data) &&
+        pitch == s->image->bytes_per_line && width <= s->capacity_width && height <= s->capacity_height) {
+        // Drawn in place: nothing to copy.
+        XShmPutImage(s->display, xid, s->gc, s->image, 0, 0, 0, 0, unsigned(width), unsigned(height), False);
+    } else if (s->use_shm) {
+        // The renderer draws elsewhere now: the image is the blit's again.
+        s->lent = false;
         put_shared(s, xid, bgrx, pitch, width, height);
+    }
     if (!s->use_shm)
         put_plain(s, xid, bgrx, pitch, width, height);
     // The server has read the picture before the buffer is drawn again, and
     // pictures never queue up behind a slow server.
     XSync(s->display, False);
+}
+
+uint8_t* platform_blit_buffer(void* window, int32_t width, int32_t rows, size_t bytes)
+{
+    auto* w = static_cast<PlatformWindow*>(window);
+    if (!w || width < 1 || rows < 1)
+        return nullptr;
+    unsigned long xid = w->picture_xid.load(std::memory_order_acquire);
+    if (!xid)
+        return nullptr;
+    if (!w->blit)
+        w->blit = open_blit(w, xid);
+    BlitState* s = w->blit;
+    if (!s->display || !s->usable || !s->use_shm)
+        return nullptr;
+    XShmSegmentInfo segment{};
+    XImage* image = new_shared_image(s, width, rows, bytes, &segment);
+    if (!image)
+        return nullptr; // whatever was lent before stays the renderer's
+    if (image->bytes_per_line != width * 4) {
+        destroy_shared_image(s->display, image, &segment);
+        return nullptr;
+    }
+    // Asking for a new one lets go of the old.
+    release_shared_image(s);
+    install_shared_image(s, image, segment, width, rows);
+    s->lent = true;
+    return reinterpret_cast<uint8_t*>(image->data);
 }
 
 bool platform_picture_target(void* window, void** native_display, unsigned long* native_window)

@@ -114,6 +114,10 @@ void platform_copy_data_close(CopyDataClient* client);
 // The presentation thread's copy of a finished picture into the window, on
 // its own display connection (shared memory where the server allows it).
 void platform_blit(void* window, const uint8_t* bgrx, int pitch, int width, int height);
+// The picture's screen image as the renderer's frame buffer (the renderer's
+// buffer hook): rows of width * 4 bytes, at least bytes long. Replaces the
+// image lent before; null where pictures cannot go through shared memory.
+uint8_t* platform_blit_buffer(void* window, int32_t width, int32_t rows, size_t bytes);
 // The desktop clipboard: format 2 an image (a ClipboardBitmap of the frame
 // presentation), 13 UTF-8 text. Copies the data before it returns; non-zero
 // when the clipboard took it.

@@ -122,58 +122,6 @@ const char* copy_picture(PlayerContext* ctx, AVFrame* frame, int32_t time_ms, in
 
 // ---- background and content ----
 
-// Pictures that are RGB already (stills, animations) keep their full
-// colour resolution: the scaler would otherwise halve it on the way.
-int full_colour_flags(const AVFrame* frame)
-{
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(frame->format));
-    return desc && (desc->flags & AV_PIX_FMT_FLAG_RGB) ? SWS_FULL_CHR_H_INP | SWS_FULL_CHR_H_INT : 0;
-}
-
-// Scales the frame into the picture rectangle with the cached scaler; the
-// picture area keeps what it held when no scaler can be made.
-// The scaler converts YUV with the picture's own matrix and range, as the
-// GL path's shader does.
-void tell_scaler_colours(FrameDisplay* d, const AVFrame* frame)
-{
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(frame->format));
-    if (!d->scaler || !desc || (desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)))
-        return;
-    const int32_t colorspace = picture_colorspace(frame);
-    const int32_t full = picture_full_range(frame) ? 1 : 0;
-    const int32_t colour = colorspace << 1 | full;
-    if (colour == d->scaler_colour)
-        return;
-    d->scaler_colour = colour;
-    sws_setColorspaceDetails(d->scaler, sws_getCoefficients(colorspace), full, sws_getCoefficients(SWS_CS_DEFAULT),
-                             1, 0, 1 << 16, 1 << 16);
-}
-
-void scale_picture(FrameDisplay* d, const AVFrame* frame, const PictureFit& fit)
-{
-    const int32_t key[5] = {frame->width, frame->height, frame->format, fit.width, fit.height};
-    if (memcmp(key, d->scaler_key, sizeof key) != 0) {
-        d->scaler_colour = -1;
-        memcpy(d->scaler_key, key, sizeof key);
-        if (frame->width > 0 && frame->height > 0 && fit.width > 0 && fit.height > 0 &&
-            sws_isSupportedInput(AVPixelFormat(frame->format))) {
-            d->scaler = sws_getCachedContext(d->scaler, frame->width, frame->height, AVPixelFormat(frame->format),
-                                             (fit.width + 1) & ~1, fit.height, AV_PIX_FMT_BGRA,
-                                             SWS_FAST_BILINEAR | full_colour_flags(frame), nullptr, nullptr, nullptr);
-        } else {
-            sws_freeContext(d->scaler);
-            d->scaler = nullptr;
-        }
-    }
-    d->picture_origin = d->buffer_bits + int64_t(fit.top) * d->buffer_pitch + int64_t(fit.left) * 4;
-    if (!d->scaler)
-        return;
-    tell_scaler_colours(d, frame);
-    uint8_t* planes[4] = {d->picture_origin, nullptr, nullptr, nullptr};
-    int strides[4] = {int(d->buffer_pitch), 0, 0, 0};
-    sws_scale(d->scaler, frame->data, frame->linesize, 0, frame->height, planes, strides);
-}
-
 void draw_bars(PlayerContext* ctx, const PictureFit& fit, uint32_t border)
 {
     const int32_t W = ctx->display.client_width, H = ctx->display.client_height;

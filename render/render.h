@@ -42,6 +42,13 @@ void render_set_client_size(PlayerContext* ctx, int w, int h);
 using BlitHook = void (*)(void* user, const uint8_t* bgrx, int pitch, int width, int height);
 void render_set_blit_hook(BlitHook blit, void* user);
 
+// Lends the frame buffer: memory for rows of width pixels (width * 4 bytes
+// apart), at least bytes long, that the blit shows without copying. It
+// replaces what the hook lent before; null when it cannot (the renderer
+// then keeps memory of its own). Called on the presentation thread.
+using BufferHook = uint8_t* (*)(void* user, int32_t width, int32_t rows, size_t bytes);
+void render_set_buffer_hook(BufferHook lend, void* user);
+
 // Places data on the clipboard: format CLIPBOARD_BITMAP with a ClipboardBitmap,
 // CLIPBOARD_TEXT with zero-terminated UTF-8 text. The hook copies what it needs
 // before it returns and returns non-zero on success.

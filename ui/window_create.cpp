@@ -92,6 +92,7 @@ int run_main_window(PlayerContext* ctx, const WindowCreation* creation)
     loop = WindowLoop{bridge_send, bridge_post, handle};
     window_bridge_install(&loop);
     render_set_blit_hook(platform_blit, handle);
+    render_set_buffer_hook(platform_blit_buffer, handle);
     render_set_picture_window(ctx, handle);
     render_set_clipboard_hook(platform_clipboard_set, handle);
     render_set_clock_hooks(platform_clock_show, platform_clock_hide, handle);

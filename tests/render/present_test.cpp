@@ -633,3 +633,55 @@ TEST_F(Present, a_planar_picture_of_an_odd_width_is_copied_at_its_own_size)
 }
 
 } // namespace
+
+namespace {
+
+// A planar picture: red on the left half, blue on the right, limited range.
+AVFrame* red_blue_yuv_frame(int width, int height, int matrix)
+{
+    AVFrame* f = av_frame_alloc();
+    f->width = width;
+    f->height = height;
+    f->format = AV_PIX_FMT_YUV420P;
+    f->colorspace = AVColorSpace(matrix);
+    f->color_range = AVCOL_RANGE_MPEG;
+    if (av_frame_get_buffer(f, 0) < 0)
+        return nullptr;
+    // BT.601 and BT.709 codes of pure red and pure blue.
+    const bool bt709 = matrix == AVCOL_SPC_BT709;
+    const uint8_t red[3] = {uint8_t(bt709 ? 63 : 81), uint8_t(bt709 ? 102 : 90), 240};
+    const uint8_t blue[3] = {uint8_t(bt709 ? 32 : 41), 240, uint8_t(bt709 ? 118 : 110)};
+    for (int p = 0; p < 3; p++) {
+        const int w = p ? width / 2 : width, h = p ? height / 2 : height;
+        for (int y = 0; y < h; y++)
+            for (int x = 0; x < w; x++)
+                f->data[p][y * f->linesize[p] + x] = x < w / 2 ? red[p] : blue[p];
+    }
+    return f;
+}
+
+TEST_F(Present, a_planar_picture_keeps_its_colours_and_halves_shrunk_grown_or_at_its_size)
+{
+    const uint32_t pure_red = bgrx(0, 0, 0xFF, 0), pure_blue = bgrx(0xFF, 0, 0, 0);
+    struct Case {
+        int32_t W, H, matrix;
+    } cases[] = {{64, 36, AVCOL_SPC_BT709}, {100, 56, AVCOL_SPC_BT470BG}, {256, 144, AVCOL_SPC_BT709},
+                 {640, 360, AVCOL_SPC_BT470BG}, {1280, 720, AVCOL_SPC_BT709}};
+    for (int round = 0; round < 2; round++) // the scalers are made once and then reused
+        for (const Case& c : cases) {
+            AVFrame* f = red_blue_yuv_frame(640, 360, c.matrix);
+            ASSERT_NE(f, nullptr);
+            ctx->display_width = 640;
+            ctx->display_height = 360;
+            render_set_client_size(ctx, c.W, c.H);
+            present_picture(ctx, f, 0);
+            const int32_t mid = c.H / 2;
+            EXPECT_TRUE(near_colour(pixel(c.W / 4, mid), pure_red, 24)) << c.W << std::hex << " " << pixel(c.W / 4, mid);
+            EXPECT_TRUE(near_colour(pixel(c.W / 2 - 3, mid), pure_red, 24)) << c.W;
+            EXPECT_TRUE(near_colour(pixel(c.W / 2 + 2, mid), pure_blue, 24)) << c.W;
+            EXPECT_TRUE(near_colour(pixel(c.W - 1, c.H - 1), pure_blue, 24)) << c.W;
+            av_frame_free(&f);
+        }
+}
+
+} // namespace
