@@ -3,6 +3,8 @@
 // entry (main.cpp) starts the engine and then the window or the headless
 // loop; nothing below this folder includes it.
 #pragma once
+#include <signal.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -102,6 +104,10 @@ void headless_loop_install(PlayerContext* ctx);
 // with exit code 0. start_ms is the program's start on the engine's clock;
 // script may be null.
 int headless_loop_run(PlayerContext* ctx, InputScript* script, uint32_t start_ms);
+
+// SIGINT and SIGTERM: the signals that close the program like the window
+// manager's close.
+void closing_signals(sigset_t* set);
 
 // ---- memory ----
 // Few malloc arenas, large blocks straight from the system, smaller thread

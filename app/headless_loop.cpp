@@ -57,9 +57,7 @@ void loop_post(void* opaque, unsigned msg, uintptr_t a, intptr_t b)
 void* signal_thread(void*)
 {
     sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
+    closing_signals(&set);
     int signal_number = 0;
     while (sigwait(&set, &signal_number) != 0) {
     }
@@ -68,6 +66,13 @@ void* signal_thread(void*)
 }
 
 } // namespace
+
+void closing_signals(sigset_t* set)
+{
+    sigemptyset(set);
+    sigaddset(set, SIGINT);
+    sigaddset(set, SIGTERM);
+}
 
 void headless_loop_install(PlayerContext* ctx)
 {
@@ -87,9 +92,7 @@ int headless_loop_run(PlayerContext* ctx, InputScript* script, uint32_t start_ms
         pthread_detach(signals);
     } else {
         sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGINT);
-        sigaddset(&set, SIGTERM);
+        closing_signals(&set);
         pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
     }
     for (;;) {

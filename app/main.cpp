@@ -141,9 +141,7 @@ int main(int argc, char** argv)
     // Blocked before any thread starts, so every thread inherits the mask and
     // only the loop's own signal handling sees them.
     sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
+    closing_signals(&set);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 
     const char* audio = cl.audio.empty() ? (cl.headless ? "null" : "sdl") : cl.audio.c_str();

@@ -1,5 +1,6 @@
 #include "core/seek_request.h"
 
+#include "core/clock.h"
 #include "core/player_context.h"
 
 static uint64_t pack(int32_t target_ms, int32_t forward)
@@ -33,6 +34,13 @@ void seek_clear(PlayerContext* ctx)
     ctx->seek_order.store(pack(-1, -1), std::memory_order_release);
     ctx->seek_target_ms.store(-1, std::memory_order_release);
     ctx->seek_settle_wall_ms.store(0, std::memory_order_relaxed);
+}
+
+void seek_settle_start(PlayerContext* ctx)
+{
+    // 0 means none, so a start at that very tick counts as 1.
+    uint32_t now = now_ms();
+    ctx->seek_settle_wall_ms.store(now ? now : 1, std::memory_order_relaxed);
 }
 
 SeekOrder seek_order_read(const PlayerContext* ctx)

@@ -26,6 +26,9 @@ struct SeekOrder {
 };
 // No seek asked for (opening an item, start-up).
 void seek_clear(PlayerContext* ctx);
+// A seek was carried out or an item started: the engine threads keep their
+// fast poll until presentation takes the first picture (or sound) after it.
+void seek_settle_start(PlayerContext* ctx);
 // The demux loop: the seek asked for last, target and direction as one.
 SeekOrder seek_order_read(const PlayerContext* ctx);
 // The demux loop, when the seek it read has been carried out: clears it

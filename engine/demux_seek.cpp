@@ -184,9 +184,7 @@ static void finish_seek(PlayerContext* ctx, DemuxState* st, SeekOrder order, int
     ctx->clock_ms.store(playing ? landing - 30 : landing, std::memory_order_relaxed);
     ctx->clock_wall_ms.store(now_ms(), std::memory_order_relaxed);
     stats_seek_done(ctx, order.target_ms);
-    // 0 means none, so a seek finished at that very tick counts as 1.
-    uint32_t now = now_ms();
-    ctx->seek_settle_wall_ms.store(now ? now : 1, std::memory_order_relaxed);
+    seek_settle_start(ctx);
     // A newer seek asked for while this one was carried out is kept: the
     // last seek asked for wins.
     seek_order_done(ctx, order);

@@ -71,10 +71,8 @@ static void start_item(PlayerContext* ctx, int32_t i)
     ctx->clock_ms.store(-30, std::memory_order_relaxed);
     ctx->clock_wall_ms.store(now_ms(), std::memory_order_relaxed);
     seek_clear(ctx);
-    // The first picture of an item is waited for like a seek's landing:
-    // the threads keep their fast poll until it is taken.
-    uint32_t now = now_ms();
-    ctx->seek_settle_wall_ms.store(now ? now : 1, std::memory_order_relaxed);
+    // The first picture of an item is waited for like a seek's landing.
+    seek_settle_start(ctx);
     int32_t start = ctx->open_start_ms.load(std::memory_order_relaxed);
     int32_t duration = ctx->duration_ms.load(std::memory_order_relaxed);
     if (start > 0 && duration > 100 && start < duration) {

@@ -167,6 +167,18 @@ void put_plain(BlitState* s, unsigned long xid, const uint8_t* bgrx, int pitch, 
     XDestroyImage(image);
 }
 
+// The presentation thread's connection, opened on first use, and in *xid
+// the picture child it draws to. Null while that child does not exist yet.
+BlitState* blit_of(PlatformWindow* w, unsigned long* xid)
+{
+    *xid = w->picture_xid.load(std::memory_order_acquire);
+    if (!*xid)
+        return nullptr;
+    if (!w->blit)
+        w->blit = open_blit(w, *xid);
+    return w->blit;
+}
+
 } // namespace
 
 Display* platform_blit_display(PlatformWindow* w)
@@ -185,13 +197,9 @@ void platform_blit(void* window, const uint8_t* bgrx, int pitch, int width, int 
     auto* w = static_cast<PlatformWindow*>(window);
     if (!w || !bgrx || width < 1 || height < 1 || pitch < width * 4)
         return;
-    unsigned long xid = w->picture_xid.load(std::memory_order_acquire);
-    if (!xid)
-        return;
-    if (!w->blit)
-        w->blit = open_blit(w, xid);
-    BlitState* s = w->blit;
-    if (!s->display || !s->usable)
+    unsigned long xid = 0;
+    BlitState* s = blit_of(w, &xid);
+    if (!s || !s->display || !s->usable)
         return;
     if (s->use_shm && s->lent && bgrx == reinterpret_cast<uint8_t*>(s->image->data) &&
         pitch == s->image->bytes_per_line && width <= s->capacity_width && height <= s->capacity_height) {
@@ -214,13 +222,9 @@ uint8_t* platform_blit_buffer(void* window, int32_t width, int32_t rows, size_t 
     auto* w = static_cast<PlatformWindow*>(window);
     if (!w || width < 1 || rows < 1)
         return nullptr;
-    unsigned long xid = w->picture_xid.load(std::memory_order_acquire);
-    if (!xid)
-        return nullptr;
-    if (!w->blit)
-        w->blit = open_blit(w, xid);
-    BlitState* s = w->blit;
-    if (!s->display || !s->usable || !s->use_shm)
+    unsigned long xid = 0;
+    BlitState* s = blit_of(w, &xid);
+    if (!s || !s->display || !s->usable || !s->use_shm)
         return nullptr;
     XShmSegmentInfo segment{};
     XImage* image = new_shared_image(s, width, rows, bytes, &segment);
@@ -242,14 +246,11 @@ bool platform_picture_target(void* window, void** native_display, unsigned long*
     auto* w = static_cast<PlatformWindow*>(window);
     if (!w)
         return false;
-    unsigned long xid = w->picture_xid.load(std::memory_order_acquire);
-    if (!xid)
+    unsigned long xid = 0;
+    BlitState* s = blit_of(w, &xid);
+    if (!s || !s->display)
         return false;
-    if (!w->blit)
-        w->blit = open_blit(w, xid);
-    if (!w->blit->display)
-        return false;
-    *native_display = w->blit->display;
+    *native_display = s->display;
     *native_window = xid;
     return true;
 }

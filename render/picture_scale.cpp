@@ -105,7 +105,6 @@ void scale_picture(FrameDisplay* d, const AVFrame* frame, const PictureFit& fit)
         memcpy(d->scaler_key, key, sizeof key);
         make_scalers(d, frame, width, fit.height);
     }
-    d->picture_origin = d->buffer_bits + int64_t(fit.top) * d->buffer_pitch + int64_t(fit.left) * 4;
     if (!d->scaler)
         return;
     tell_scaler_colours(d, frame);

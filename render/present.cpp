@@ -162,11 +162,9 @@ int32_t draw_video(PlayerContext* ctx, AVFrame* frame, int32_t time_ms, uint32_t
     uint32_t dw, dh;
     display_terms(ctx, frame, &dw, &dh);
     const PictureFit fit = fit_picture(W, H, dw, dh);
-    const AVFrame* source = software_frame(frame, &d->transfer_frame);
-    if (source)
+    d->picture_origin = d->buffer_bits + int64_t(fit.top) * d->buffer_pitch + int64_t(fit.left) * 4;
+    if (const AVFrame* source = software_frame(frame, &d->transfer_frame))
         scale_picture(d, source, fit);
-    else
-        d->picture_origin = d->buffer_bits + int64_t(fit.top) * d->buffer_pitch + int64_t(fit.left) * 4;
     draw_bars(ctx, fit, border);
     draw_bitmap_subtitles(ctx, time_ms, OsdRect{fit.left, fit.top, fit.left + fit.width, fit.top + fit.height});
     if (ctx->subtitles.sub_track.load(std::memory_order_acquire)) {

@@ -14,9 +14,9 @@
 // then skipped).
 bool frame_buffer_ensure(FrameDisplay* d);
 
-// Scales (and converts) the frame into the picture rectangle of the frame
-// buffer and sets picture_origin; the picture area keeps what it held when
-// no scaler can be made. scale_release frees the scalers.
+// Scales (and converts) the frame into the picture rectangle, whose top-left
+// pixel is picture_origin; the picture area keeps what it held when no
+// scaler can be made. scale_release frees the scalers.
 void scale_picture(FrameDisplay* d, const struct AVFrame* frame, const PictureFit& fit);
 void scale_release(FrameDisplay* d);
 
