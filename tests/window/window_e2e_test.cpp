@@ -76,7 +76,7 @@ TEST_F(DesktopTest, sigterm_writes_the_command_line_list_to_the_settings_and_exi
     EXPECT_EQ(processes_mentioning("at-spi"), helpers_before);
     ASSERT_NE(status, -1) << "still running 10 s after SIGTERM";
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << stderr_text();
     std::string text = settings_text();
     EXPECT_NE(text.find("[Moravista]\r\n"), std::string::npos) << text;
     EXPECT_NE(text.find("列表数=1\r\n"), std::string::npos) << text;
@@ -100,7 +100,7 @@ TEST_F(DesktopTest, the_close_request_of_the_window_manager_saves_the_window_rec
     ASSERT_NE(status, -1) << "still running 10 s after the close request";
     player = -1;
     ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << stderr_text();
     std::string text = settings_text();
     EXPECT_NE(text.find("left=40\r\n"), std::string::npos) << text;
     EXPECT_NE(text.find("right=680\r\n"), std::string::npos) << text;
@@ -146,7 +146,7 @@ TEST_F(DesktopTest, without_a_display_the_program_says_so_and_fails_unless_headl
     int status = terminate_player();
     ASSERT_NE(status, -1);
     ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << stderr_text();
 }
 
 TEST_F(DesktopTest, a_lost_display_ends_the_program_after_saving_the_settings)
