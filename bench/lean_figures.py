@@ -22,6 +22,11 @@ Rows (all by default):
   longgop   seek latency in a clip of 10 s GOPs
   limits    address-space limits (ulimit -v) from 300 MB to 2 GB: the clip
             plays, or the program ends with a message; never a crash or hang
+  floor     what a start costs before any work: peak RSS and wall time of
+            --version (the shared libraries loaded and relocated, nothing
+            else), and the peak RSS of 2 s with nothing to play, headless
+            and in a window: the floor under the memory and first-picture
+            figures
 """
 import argparse
 import json
@@ -34,7 +39,7 @@ import subprocess
 import sys
 import time
 
-ALL_ROWS = ["headless", "window", "seek", "first", "load", "clip4k", "audio", "longgop", "limits"]
+ALL_ROWS = ["headless", "window", "seek", "first", "load", "clip4k", "audio", "longgop", "limits", "floor"]
 
 
 # ---- media ----
@@ -312,6 +317,35 @@ class Bench:
                  {k: median(v) * 1000 if median(v) is not None else None for k, v in times.items()}, "goal <= 100")
         self.out("CPU ms until the first picture (mpv: whole run)",
                  {k: median(v) * 1000 if median(v) is not None else None for k, v in cpu.items()})
+
+    def row_floor(self):
+        rss = {}
+        wall = {}
+        commands = [(n, [b, "--version"]) for n, b in self.players]
+        if self.mpv:
+            commands.append(("mpv", [self.mpv, "--no-config", "--version"]))
+        for _ in range(self.args.runs * 4):
+            for name, argv in commands:
+                r = run_measured(argv, timeout=30)
+                rss.setdefault(name, []).append(r["rss_mb"])
+                wall.setdefault(name, []).append(r["wall_s"] * 1000)
+        self.out("peak RSS MB of --version (libraries only)", {k: median(v) for k, v in rss.items()})
+        self.out("wall ms of --version (loading the libraries)", {k: median(v) for k, v in wall.items()})
+        # The player itself with nothing to play for 2 s: threads, fonts and,
+        # with a window, the toolkit and the screen image.
+        script = os.path.join(self.work, "quit_at_2s.txt")
+        with open(script, "w") as f:
+            f.write("2000 quit\n")
+        for headless in (True, False):
+            idle = {}
+            for _ in range(self.args.runs):
+                for name, binary in self.players:
+                    argv = [binary, "--no-settings", "--audio=null", "--input=" + script]
+                    if headless:
+                        argv.insert(1, "--headless")
+                    idle.setdefault(name, []).append(run_measured(argv, env=self.env(headless), timeout=30)["rss_mb"])
+            self.out("peak RSS MB, nothing to play, " + ("headless" if headless else "960x540 window"),
+                     {k: median(v) for k, v in idle.items()})
 
     def row_limits(self):
         for mb in self.args.limits:
