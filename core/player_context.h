@@ -158,8 +158,9 @@ struct PlayerContext {
     // ---- waiting spent around the engine ----
     // Wall time at which the last seek was carried out (demux loop) or an
     // item started (media thread), until presentation takes the first
-    // picture after it (or, without video, the first sound): 0 otherwise. Meanwhile every engine thread keeps its
-    // 1 ms poll, so the picture the user waits for is not held up by naps.
+    // picture after it (or, without video, the first sound): 0 otherwise.
+    // Meanwhile every engine thread keeps its 1 ms poll, so the picture the
+    // user waits for is not held up by naps.
     std::atomic<uint32_t> seek_settle_wall_ms;
     // The OSD renderer's fonts: set up after the first picture in a window,
     // on first need elsewhere (engine/deferred_setup.cpp). state 0 not yet,
