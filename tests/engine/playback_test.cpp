@@ -287,7 +287,11 @@ TEST(Playback, an_item_that_stalls_while_opening_does_not_stop_the_drawing)
     load_list(ctx, {fifo}, false);
     open_entry(ctx, 0, 1, 0);
     ASSERT_TRUE(wait_for([&] { return ctx->open_index.load() < 0; }, 5000)) << "the request was not taken";
-    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the open now waits for a writer
+    // A writer can join only once the media thread has the pipe open for
+    // reading: from then on its open waits for data that does not come.
+    int fd = -1;
+    ASSERT_TRUE(wait_for([&] { return (fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK)) >= 0; }, 5000))
+        << "the open never reached the pipe";
     for (int round = 0; round < 3; round++) {
         int before = blits_done.load();
         show_notice(ctx, " 第 %d 条 ", round);
@@ -295,9 +299,7 @@ TEST(Playback, an_item_that_stalls_while_opening_does_not_stop_the_drawing)
         EXPECT_EQ(ctx->presentation_hold.load(), 0);
     }
     EXPECT_EQ(ctx->format.load(), nullptr) << "the open should still be waiting";
-    // A writer that sends nothing usable: the open fails and the item is skipped.
-    int fd = open(fifo.c_str(), O_WRONLY);
-    ASSERT_GE(fd, 0);
+    // The writer sends nothing usable: the open fails and the item is skipped.
     (void)!write(fd, "not a film", 10);
     close(fd);
     EXPECT_TRUE(wait_for([&] { return !notices_containing("无法播放").empty(); }, 10000));
