@@ -210,6 +210,10 @@ void on_position_call(const char* method, GVariant* parameters, const MprisState
 void on_method_call(GDBusConnection*, const char*, const char*, const char* interface, const char* method,
                     GVariant* parameters, GDBusMethodInvocation* invocation, gpointer)
 {
+    // A change the poll has not announced yet goes out before the call's own
+    // effect: a pause that undoes a start between two polls would otherwise
+    // leave both unannounced.
+    announce_changes();
     MprisState s = read_state();
     if (strcmp(method, "OpenUri") == 0) {
         const char* uri = nullptr;
@@ -267,6 +271,7 @@ gboolean on_set_property(GDBusConnection*, const char*, const char*, const char*
         g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_INVALID_ARGS, "%s is not a number", name);
         return FALSE;
     }
+    announce_changes();
     if (strcmp(name, "Volume") == 0) {
         act(MPRIS_SET_VOLUME, mpris_volume_level(v));
     } else if (v == 0.0) {
