@@ -157,8 +157,12 @@ gboolean on_poll(gpointer)
     return G_SOURCE_CONTINUE;
 }
 
+// Every call's effect goes through here. A change the poll has not announced
+// yet goes out first: a pause that undoes a start between two polls would
+// otherwise leave both unannounced.
 int act(int action, int64_t value = 0, const char* path = nullptr)
 {
+    announce_changes();
     int result = mpris.hooks.act(mpris.hooks.user, action, value, path);
     if (result == 0 && (action == MPRIS_SEEK_BY || action == MPRIS_SET_POSITION))
         mpris.seek_awaited = 1;
@@ -210,10 +214,6 @@ void on_position_call(const char* method, GVariant* parameters, const MprisState
 void on_method_call(GDBusConnection*, const char*, const char*, const char* interface, const char* method,
                     GVariant* parameters, GDBusMethodInvocation* invocation, gpointer)
 {
-    // A change the poll has not announced yet goes out before the call's own
-    // effect: a pause that undoes a start between two polls would otherwise
-    // leave both unannounced.
-    announce_changes();
     MprisState s = read_state();
     if (strcmp(method, "OpenUri") == 0) {
         const char* uri = nullptr;
@@ -271,7 +271,6 @@ gboolean on_set_property(GDBusConnection*, const char*, const char*, const char*
         g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_INVALID_ARGS, "%s is not a number", name);
         return FALSE;
     }
-    announce_changes();
     if (strcmp(name, "Volume") == 0) {
         act(MPRIS_SET_VOLUME, mpris_volume_level(v));
     } else if (v == 0.0) {
