@@ -109,6 +109,11 @@ int headless_loop_run(PlayerContext* ctx, InputScript* script, uint32_t start_ms
 // manager's close.
 void closing_signals(sigset_t* set);
 
+// ---- the process ----
+// The environment and the locale, changed once and only here: call in main
+// before any thread starts (nothing may write either afterwards).
+void process_environment_setup();
+
 // ---- memory ----
 // Few malloc arenas, large blocks straight from the system, smaller thread
 // stacks. Call first thing in main, before any thread starts.

@@ -138,6 +138,7 @@ int main(int argc, char** argv)
     // Client mode talks to another player and starts nothing of its own.
     if (cl.send)
         return run_send(cl);
+    process_environment_setup();
     // Blocked before any thread starts, so every thread inherits the mask and
     // only the loop's own signal handling sees them.
     sigset_t set;

@@ -188,6 +188,10 @@ struct PlayerContext {
     // Counts the drops of the cached menu (any thread): a menu built while
     // one came may describe an item that is gone.
     std::atomic<uint32_t> menu_drops;
+    // An entry came from another program while a menu was shown (window
+    // thread only): the cached menu lacks it and is built anew at its next
+    // showing.
+    bool menu_stale;
     // Reference frames the video decoder reports for the stream it decodes
     // (decoder thread; 0 until its first picture).
     std::atomic<int32_t> video_refs;

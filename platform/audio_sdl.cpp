@@ -140,6 +140,10 @@ int sdl_ready()
     if (SDL_WasInit(SDL_INIT_AUDIO))
         return 1;
     quieten_alsa();
+    // The sound subsystem brings SDL's event queue, which would take over
+    // SIGINT and SIGTERM for the whole process from this engine thread; the
+    // program handles both itself.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     return SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
 }
 

@@ -29,20 +29,6 @@ struct ClockWindow {
 
 namespace {
 
-// The presentation thread's connection must never end the program: a window
-// that goes away between two of its requests (the window manager's frame,
-// replaced when the window is shown again) is not worth more than a skipped
-// restacking.
-XErrorHandler previous_handler;
-Display* quiet_display;
-
-int quiet_errors(Display* d, XErrorEvent* e)
-{
-    if (d == quiet_display)
-        return 0;
-    return previous_handler ? previous_handler(d, e) : 0;
-}
-
 ClockWindow* create_clock_window(PlatformWindow* w, int x, int y, int width, int height)
 {
     Display* d = platform_blit_display(w);
@@ -50,8 +36,6 @@ ClockWindow* create_clock_window(PlatformWindow* w, int x, int y, int width, int
         return nullptr;
     int screen = DefaultScreen(d);
     Window root = RootWindow(d, screen);
-    quiet_display = d;
-    previous_handler = XSetErrorHandler(quiet_errors);
     auto* c = new ClockWindow{};
     c->display = d;
     c->visual = DefaultVisual(d, screen);

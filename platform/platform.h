@@ -48,6 +48,11 @@ int platform_choose_files(void* window, const char* title, int folder, const Pla
 // platform_send_message, platform_post_message, platform_blit (the
 // presentation thread) and platform_clipboard_set (any thread).
 
+// The desktop's start-up notification id and session-manager client id
+// (empty when none), kept for the window: the program takes them out of
+// its environment before any thread starts and hands them over here.
+void platform_keep_startup_ids(const char* startup_id, const char* autostart_id);
+
 // Every message of the window goes through this procedure, on the window thread.
 using PlatformProcedure = intptr_t (*)(void* user, unsigned msg, uintptr_t a, intptr_t b);
 

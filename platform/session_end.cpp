@@ -68,9 +68,7 @@ void on_bus(GObject*, GAsyncResult* result, gpointer)
     if (!session.bus)
         return;
     // The manager passes the id of an application it started itself.
-    const char* startup_id = getenv("DESKTOP_AUTOSTART_ID");
-    GVariant* args = g_variant_new("(ss)", "moravista", startup_id ? startup_id : "");
-    unsetenv("DESKTOP_AUTOSTART_ID");
+    GVariant* args = g_variant_new("(ss)", "moravista", platform_autostart_id());
     g_dbus_connection_call(session.bus, MANAGER, "/org/gnome/SessionManager", MANAGER, "RegisterClient", args,
                            G_VARIANT_TYPE("(o)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, 5000, nullptr, on_registered,
                            nullptr);

@@ -3,6 +3,7 @@
 // where no file manager answers. Runs on a thread of its own, so a slow or
 // missing file manager never holds up the caller.
 #include <gio/gio.h>
+#include <signal.h>
 #include <sys/wait.h>
 
 #include <atomic>
@@ -46,6 +47,15 @@ bool show_in_file_manager(const char* path)
     return shown;
 }
 
+// The player blocks its closing signals in every thread; a program it
+// starts must not inherit that, or it would ignore them.
+void unblock_signals(gpointer)
+{
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_UNBLOCK, &all, nullptr);
+}
+
 void open_folder(const char* path)
 {
     gchar* folder = g_path_get_dirname(path);
@@ -53,7 +63,7 @@ void open_folder(const char* path)
     GPid pid = 0;
     GSpawnFlags flags = GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDOUT_TO_DEV_NULL |
                                     G_SPAWN_STDERR_TO_DEV_NULL);
-    if (g_spawn_async(nullptr, argv, nullptr, flags, nullptr, nullptr, &pid, nullptr))
+    if (g_spawn_async(nullptr, argv, nullptr, flags, unblock_signals, nullptr, &pid, nullptr))
         waitpid(pid, nullptr, 0);
     g_free(folder);
 }

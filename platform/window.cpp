@@ -4,14 +4,13 @@
 #include <X11/Xlib.h>
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
-#include <langinfo.h>
-#include <locale.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "platform/platform.h"
 #include "platform/window_internal.h"
@@ -46,6 +45,24 @@ int on_display_lost(Display*)
         send(w, MSG_CLOSE, 1, 0); // the exit sequence runs once, whoever asks again
     _exit(1);
 }
+
+// Errors of the presentation thread's own connection (a window that goes
+// away between two of its requests, such as the window manager's frame
+// replaced when the window is shown again) are worth no more than a skipped
+// picture, and must never reach the toolkit, whose handler is the window
+// thread's alone. The handler is the whole process's: set once, on the
+// window thread, before any other connection exists.
+std::atomic<Display*> toolkit_display{nullptr};
+XErrorHandler toolkit_error_handler; // window thread
+
+int on_x_error(Display* d, XErrorEvent* e)
+{
+    if (d != toolkit_display.load(std::memory_order_relaxed) || !toolkit_error_handler)
+        return 0;
+    return toolkit_error_handler(d, e);
+}
+
+std::string startup_id, autostart_id; // set before any thread starts, read only after
 
 void report_position(PlatformWindow* w)
 {
@@ -213,18 +230,6 @@ GtkWidget* create_toplevel(PlatformWindow* w)
     return top;
 }
 
-// Titles, notices and file names are UTF-8 throughout. Under a locale that
-// cannot hold them (the bare C locale of a service or a container), the
-// toolkit could not hand the title to the desktop, so the character type
-// becomes UTF-8 while the rest of the user's locale stays.
-void use_utf8_text()
-{
-    gtk_disable_setlocale();
-    setlocale(LC_ALL, "");
-    if (strcmp(nl_langinfo(CODESET), "UTF-8") != 0)
-        setlocale(LC_CTYPE, "C.UTF-8");
-}
-
 void watch_screen(PlatformWindow* w)
 {
     GdkScreen* screen = gtk_widget_get_screen(w->toplevel);
@@ -237,19 +242,25 @@ void watch_screen(PlatformWindow* w)
 
 } // namespace
 
+void platform_keep_startup_ids(const char* startup, const char* autostart)
+{
+    startup_id = startup;
+    autostart_id = autostart;
+}
+
+const char* platform_autostart_id()
+{
+    return autostart_id.c_str();
+}
+
 void* platform_window_open(PlatformProcedure procedure, void* user)
 {
     // Wayland desktops run the player through XWayland: the picture blit,
     // positioning and hot keys need X11.
     gdk_set_allowed_backends("x11");
-    // GTK's own OpenGL is never used here (the picture goes through the blit),
-    // and probing it loads a software renderer of some 50 MB at every start.
-    setenv("GDK_GL", "disable", 0);
-    // The window draws everything itself and offers no widgets to assistive
-    // technology, while the bridge to it would start an accessibility bus
-    // (a D-Bus daemon that outlives the player) on desktops without one.
-    setenv("NO_AT_BRIDGE", "1", 0);
-    use_utf8_text();
+    // The program set the locale before its threads started; the toolkit
+    // would set it again here, while they run.
+    gtk_disable_setlocale();
     if (!gtk_init_check(nullptr, nullptr)) {
         const char* name = getenv("DISPLAY");
         if (name && !*name)
@@ -261,6 +272,11 @@ void* platform_window_open(PlatformProcedure procedure, void* user)
         return nullptr;
     }
     GdkDisplay* display = gdk_display_get_default();
+    toolkit_display.store(GDK_DISPLAY_XDISPLAY(display), std::memory_order_relaxed);
+    toolkit_error_handler = XSetErrorHandler(on_x_error);
+    XSetIOErrorHandler(on_display_lost);
+    if (!startup_id.empty())
+        gdk_x11_display_set_startup_notification_id(display, startup_id.c_str());
     // One pixel of the frame buffer is one pixel on the screen.
     gdk_x11_display_set_window_scale(display, 1);
     auto* w = new PlatformWindow{};
@@ -287,7 +303,6 @@ void* platform_window_open(PlatformProcedure procedure, void* user)
     watch_screen(w);
     platform_tray_start(w);
     the_window.store(w, std::memory_order_release);
-    XSetIOErrorHandler(on_display_lost);
     platform_watch_close_signals(w);
     platform_watch_session_end(w);
     return w;

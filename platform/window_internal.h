@@ -91,6 +91,8 @@ void platform_run_on_window_thread(PlatformWindow* w, void (*fn)(void* arg), voi
 void platform_window_input_connect(PlatformWindow* w);
 // Whether a session bus is there to be reached without launching one.
 bool platform_session_bus_known();
+// The session manager's id for this client ("" when it did not start us).
+const char* platform_autostart_id();
 // The session manager's log-off becomes MSG_END_SESSION (where there is one).
 void platform_watch_session_end(PlatformWindow* w);
 // SIGINT and SIGTERM become MSG_CLOSE on the window's loop.

@@ -53,6 +53,10 @@ int cool_menu_wanted()
 void show_context_menu(MainWindow* w)
 {
     PlayerContext* ctx = player_of(w);
+    if (ctx->menu_stale && ctx->menu_depth.load(std::memory_order_acquire) == 0) {
+        ctx->menu_stale = false;
+        cancel_menu(ctx);
+    }
     MenuTree* tree = cached_menu(ctx);
     menu_sync_marks(ctx, tree);
     stats_menu_shown(ctx, tree);

@@ -56,9 +56,12 @@ intptr_t append_entry(PlayerContext* ctx, const std::string& path)
 {
     if (path.empty() || !fits_an_entry(path))
         return -1;
-    // The next menu shown must list the new entry; one being shown stays.
+    // The next menu shown must list the new entry. One being shown stays
+    // under the user's pointer and is built anew at its next showing.
     if (ctx->menu_depth.load(std::memory_order_acquire) == 0)
         cancel_menu(ctx);
+    else
+        ctx->menu_stale = true;
     if (!playlist_add_entry(ctx, path.c_str(), 0))
         return -1;
     return intptr_t(ctx->item_count.load(std::memory_order_relaxed)) - 1;

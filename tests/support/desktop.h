@@ -267,10 +267,13 @@ protected:
         if (player == 0) {
             int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(err, 2);
+            if (empty_environment)
+                clearenv();
             apply_environment();
             // GLib's slice allocator hands memory between threads in a way
             // the thread sanitizer cannot follow; plain malloc it can.
-            setenv("G_SLICE", "always-malloc", 1);
+            if (!empty_environment)
+                setenv("G_SLICE", "always-malloc", 1);
             if (display_value)
                 setenv("DISPLAY", display_value, 1);
             else
@@ -394,6 +397,7 @@ protected:
     pid_t server = -1;
     pid_t player = -1;
     bool bare_locale = false;             // start the player under the C locale
+    bool empty_environment = false;       // start it with nothing but environment and DISPLAY
     std::vector<std::string> environment; // NAME=value for the player and the commands
     std::vector<pid_t> helpers;           // stopped at the end
     std::vector<pid_t> bus_pids;

@@ -162,6 +162,31 @@ TEST_F(MenuDesktopTest, a_new_item_opened_while_the_menu_is_shown_closes_it_and_
     EXPECT_EQ(terminate_player(), 0);
 }
 
+TEST_F(MenuDesktopTest, an_entry_another_program_appends_while_the_menu_is_shown_is_in_its_next_showing)
+{
+    const std::string stats = dir + "/stats.json";
+    start_session_bus();
+    start_with_script("500 pause\n1500 menu\n", {"--stats=" + stats, fixture_path("h264_aac.mp4")});
+    unsigned long window = find_window();
+    ASSERT_NE(wait_for_menu(20s * TIME_SCALE), 0u) << stderr_text();
+    std::string sent = on_display("'" + binary + "' --send " + std::to_string(player) + " 0x6170 '" +
+                                  fixture_path("tracks.mkv") + "' 2>&1");
+    EXPECT_EQ(sent, "1\n") << "the index of the appended entry";
+    EXPECT_FALSE(menu_windows().empty()) << "the shown menu stays under the pointer";
+    on_display("xdotool key Escape");
+    for (int i = 0; i < 100 * TIME_SCALE && !menu_windows().empty(); i++)
+        std::this_thread::sleep_for(50ms);
+    // Shown again by the right button, as a user would.
+    Geometry g = geometry(window);
+    on_display("xdotool mousemove " + std::to_string(g.x + g.width / 2) + " " + std::to_string(g.y + g.height / 2) +
+               " click 3");
+    ASSERT_NE(wait_for_menu(20s * TIME_SCALE), 0u) << stderr_text();
+    on_display("xdotool key Escape");
+    EXPECT_EQ(terminate_player(), 0);
+    std::string json = read_file(stats);
+    EXPECT_NE(json.find("\"id\":4024"), std::string::npos) << "the second showing lists both entries: " << json;
+}
+
 TEST_F(MenuDesktopTest, a_list_of_100000_entries_opens_its_menu_and_its_groups)
 {
     // The saved list of the settings file: a clip long enough for the test,

@@ -53,16 +53,39 @@ TEST_F(DesktopTest, a_clip_opens_in_a_960_by_540_window_centred_on_the_screen_sh
     EXPECT_NE(icon.find("░"), std::string::npos);
 }
 
-// A service or container often runs programs under the bare C locale; the
-// Chinese title must still reach the desktop.
-TEST_F(DesktopTest, under_the_bare_c_locale_the_title_still_reaches_the_desktop)
+// Services, containers and odd logins start programs under any locale and
+// environment; the player starts, its Chinese title reaches the desktop and
+// it closes cleanly under each.
+TEST_F(DesktopTest, under_any_locale_or_environment_the_player_starts_and_its_chinese_title_reaches_the_desktop)
 {
-    bare_locale = true;
-    start_player({"--audio=null", fixture_path("h264_aac.mp4")});
-    unsigned long window = find_window();
-    ASSERT_NE(window, 0u) << stderr_text();
-    std::string title = on_display("xdotool getwindowname " + std::to_string(window));
-    EXPECT_NE(title.find("Moravista 16.11.18.1022 64位"), std::string::npos) << title;
+    struct Case {
+        const char* name;
+        bool bare_locale, empty_environment;
+        std::vector<std::string> variables;
+    };
+    const Case cases[] = {
+        {"the bare C locale", true, false, {}},
+        {"a locale that is not installed", false, false, {"LANG=xx_YY.UTF-8"}},
+        {"LC_ALL=C", false, false, {"LC_ALL=C"}},
+        {"an empty environment", false, true, {}},
+        {"the desktop's start-up ids", false, false,
+         {"DESKTOP_AUTOSTART_ID=moravista-test-1", "DESKTOP_STARTUP_ID=moravista-test_TIME0"}},
+    };
+    const std::vector<std::string> base = environment;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        bare_locale = c.bare_locale;
+        empty_environment = c.empty_environment;
+        environment = base;
+        environment.insert(environment.end(), c.variables.begin(), c.variables.end());
+        start_player({"--audio=null", fixture_path("h264_aac.mp4")});
+        unsigned long window = find_window();
+        ASSERT_NE(window, 0u) << stderr_text();
+        std::string title = on_display("xdotool getwindowname " + std::to_string(window));
+        EXPECT_NE(title.find("Moravista 16.11.18.1022 64位"), std::string::npos) << title;
+        int status = terminate_player();
+        EXPECT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << stderr_text();
+    }
 }
 
 TEST_F(DesktopTest, sigterm_writes_the_command_line_list_to_the_settings_and_exits_0_leaving_no_helper_behind)
