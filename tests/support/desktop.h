@@ -267,8 +267,16 @@ protected:
         if (player == 0) {
             int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(err, 2);
-            if (empty_environment)
+            if (empty_environment) {
+                // The sanitizers' own options (their suppressions) stay.
+                std::vector<std::string> kept;
+                for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"})
+                    if (const char* value = getenv(name))
+                        kept.push_back(std::string(name) + "=" + value);
                 clearenv();
+                for (const std::string& e : kept)
+                    putenv(strdup(e.c_str()));
+            }
             apply_environment();
             // GLib's slice allocator hands memory between threads in a way
             // the thread sanitizer cannot follow; plain malloc it can.

@@ -166,8 +166,9 @@ TEST_F(MenuDesktopTest, an_entry_another_program_appends_while_the_menu_is_shown
 {
     const std::string stats = dir + "/stats.json";
     start_session_bus();
-    start_with_script("500 pause\n1500 menu\n", {"--stats=" + stats, fixture_path("h264_aac.mp4")});
-    unsigned long window = find_window();
+    // A clip long enough for the test, paused once it plays, so that no next
+    // item drops the menu.
+    start_with_script("1000 pause\n1500 menu\n", {"--stats=" + stats, fixture_path("av_sync.mp4")});
     ASSERT_NE(wait_for_menu(20s * TIME_SCALE), 0u) << stderr_text();
     std::string sent = on_display("'" + binary + "' --send " + std::to_string(player) + " 0x6170 '" +
                                   fixture_path("tracks.mkv") + "' 2>&1");
@@ -177,7 +178,7 @@ TEST_F(MenuDesktopTest, an_entry_another_program_appends_while_the_menu_is_shown
     for (int i = 0; i < 100 * TIME_SCALE && !menu_windows().empty(); i++)
         std::this_thread::sleep_for(50ms);
     // Shown again by the right button, as a user would.
-    Geometry g = geometry(window);
+    Geometry g = geometry(find_window());
     on_display("xdotool mousemove " + std::to_string(g.x + g.width / 2) + " " + std::to_string(g.y + g.height / 2) +
                " click 3");
     ASSERT_NE(wait_for_menu(20s * TIME_SCALE), 0u) << stderr_text();
