@@ -14,8 +14,15 @@ enum TrayForm { TRAY_NONE, TRAY_SNI, TRAY_XEMBED };
 struct TrayState {
     PlatformWindow* window;
     GDBusConnection* bus;  // null without a session bus
+    int bus_lost;          // the session bus went away
     unsigned watcher_watch;
     int watcher_present;   // a StatusNotifierWatcher owns its name now
+    int sni_host;          // and says a host shows its items
+    unsigned host_questions; // the watcher was asked about its host this often
+    unsigned long tray_selection; // the XEmbed tray's selection atom
+    int xembed_host;       // someone owned it when last asked
+    int xfixes_event_base; // 0: no selection events (the owner is asked each time)
+    unsigned grace_timer;  // running while the shown icon has no host
     TrayForm shown;        // the form showing the icon now
     char* tip;             // UTF-8, owned
     SniItem* sni;          // made at its first use
