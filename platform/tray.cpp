@@ -77,10 +77,12 @@ void hosts_changed(TrayState* t)
 {
     if (t->shown == TRAY_NONE)
         return;
-    if (sni_usable(t))
+    if (sni_usable(t)) {
         show_form(t, TRAY_SNI);
-    else if (xembed_usable(t))
+    } else if (xembed_usable(t)) {
         show_form(t, TRAY_XEMBED);
+        xembed_show(t); // a new tray takes the icon again
+    }
     bool seen = (t->shown == TRAY_SNI && sni_usable(t)) || (t->shown == TRAY_XEMBED && xembed_usable(t));
     if (seen && t->grace_timer) {
         g_source_remove(t->grace_timer);
@@ -174,11 +176,14 @@ void on_bus(GDBusConnection* bus, void* data)
     bus_when_lost(BUS_SESSION, on_bus_lost, t);
 }
 
-// The system tray selection changed owner (a tray came, went or was replaced).
+// The XEmbed icon's own events, and the system tray selection changing
+// owner (a tray came, went or was replaced).
 GdkFilterReturn filter_selection(GdkXEvent* native, GdkEvent*, gpointer data)
 {
     auto* t = static_cast<TrayState*>(data);
     auto* e = static_cast<XEvent*>(native);
+    if (xembed_event(t, e))
+        return GDK_FILTER_REMOVE;
     if (t->xfixes_event_base && e->type == t->xfixes_event_base + XFixesSelectionNotify &&
         reinterpret_cast<XFixesSelectionNotifyEvent*>(e)->selection == t->tray_selection)
         hosts_changed(t);
@@ -194,6 +199,7 @@ void watch_tray_selection(TrayState* t)
     snprintf(name, sizeof name, "_NET_SYSTEM_TRAY_S%d", DefaultScreen(d));
     t->tray_selection = XInternAtom(d, name, False);
     int error_base = 0;
+    gdk_window_add_filter(nullptr, filter_selection, t);
     if (!XFixesQueryExtension(d, &t->xfixes_event_base, &error_base)) {
         t->xfixes_event_base = 0; // asked again at each hide instead
         return;
@@ -201,7 +207,6 @@ void watch_tray_selection(TrayState* t)
     XFixesSelectSelectionInput(d, DefaultRootWindow(d), t->tray_selection,
                                XFixesSetSelectionOwnerNotifyMask | XFixesSelectionWindowDestroyNotifyMask |
                                    XFixesSelectionClientCloseNotifyMask);
-    gdk_window_add_filter(nullptr, filter_selection, t);
 }
 
 void set_tip(TrayState* t, const char* tip)
