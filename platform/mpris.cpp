@@ -288,8 +288,8 @@ const GDBusInterfaceVTable VTABLE = {on_method_call, on_get_property, on_set_pro
 
 void on_name_lost(GDBusConnection* bus, const char* name, gpointer)
 {
-    // A bus that went away is told once by on_bus_lost.
-    if (bus && g_dbus_connection_is_closed(bus))
+    // A bus that went away (no connection here) is told once by on_bus_lost.
+    if (!bus || g_dbus_connection_is_closed(bus))
         return;
     fprintf(stderr, "moravista: the media-player interface cannot have its name %s on the session bus\n", name);
 }
