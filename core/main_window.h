@@ -47,6 +47,7 @@ struct MainWindow {
     // thread moves it to and from 0; show_notice and the end of a notice's
     // countdown (any thread) move it between the two others.
     std::atomic<int32_t> tray_flags;
+    int32_t minimised_for_tray;     // window thread: minimised because no tray was there to hide it in
     WindowRect saved_placement;     // the windowed rectangle, taken when a screen mode is entered
     WindowRect previous_normal_rect; // normal_rect before its last change (a maximise by the desktop may come after its resize)
     // Hot keys, screensaver and sleep, the media-player interface (window

@@ -180,6 +180,7 @@ constexpr unsigned MSG_TRAY = 0x501;
 constexpr intptr_t TRAY_EVENT_LEFT_UP = 0x202;       // activated: restore the window
 constexpr intptr_t TRAY_EVENT_RIGHT_UP = 0x205;      // the context menu, the window staying hidden
 constexpr intptr_t TRAY_EVENT_BALLOON_CLICK = 0x405; // the balloon was clicked: restore the window
+constexpr intptr_t TRAY_EVENT_HOST_GONE = 0x1000;    // no tray shows the icon any more: restore the window
 // Posted by notices to the window thread: a 1 shows the current notice as the
 // tray's balloon, a 0 closes the balloon.
 constexpr unsigned MSG_BALLOON = 0x502;

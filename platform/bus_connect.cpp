@@ -12,10 +12,15 @@
 
 namespace {
 
-enum BusState { NOT_ASKED, CONNECTING, CONNECTED, ABSENT };
+enum BusState { NOT_ASKED, CONNECTING, CONNECTED, ABSENT, LOST };
 
 struct Waiter {
     BusReady ready;
+    void* user;
+};
+
+struct LossWatch {
+    BusLost lost;
     void* user;
 };
 
@@ -23,6 +28,7 @@ struct Bus {
     BusState state;
     GDBusConnection* connection;
     std::vector<Waiter> waiters;
+    std::vector<LossWatch> loss_watches;
 };
 
 Bus buses[2];
@@ -41,6 +47,21 @@ void tell_waiters(Bus* bus)
         w.ready(bus->connection, w.user);
 }
 
+// The daemon went away (or dropped us): every service on the bus has
+// stopped. The connection object stays alive for whoever still holds it;
+// calls on it fail at once.
+void on_closed(GDBusConnection*, gboolean, GError*, gpointer data)
+{
+    Bus* bus = static_cast<Bus*>(data);
+    if (bus->state != CONNECTED)
+        return;
+    bus->state = LOST;
+    std::vector<LossWatch> watches;
+    watches.swap(bus->loss_watches);
+    for (const LossWatch& watch : watches)
+        watch.lost(watch.user);
+}
+
 void on_connected(GObject*, GAsyncResult* result, gpointer data)
 {
     Bus* bus = static_cast<Bus*>(data);
@@ -52,12 +73,16 @@ void on_connected(GObject*, GAsyncResult* result, gpointer data)
         // The process ends by _exit from the window thread: a bus that goes
         // away must not take the player with it.
         g_dbus_connection_set_exit_on_close(bus->connection, FALSE);
+        g_signal_connect(bus->connection, "closed", G_CALLBACK(on_closed), bus);
         bus->state = CONNECTED;
     } else {
         bus->state = ABSENT;
     }
     tell_waiters(bus);
 }
+
+constexpr GDBusConnectionFlags CLIENT_FLAGS = GDBusConnectionFlags(
+    G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION);
 
 } // namespace
 
@@ -83,8 +108,8 @@ void bus_address(BusKind kind, char* out, unsigned out_size)
 void bus_when_ready(BusKind kind, BusReady ready, void* user)
 {
     Bus* bus = &buses[kind];
-    if (bus->state == CONNECTED || bus->state == ABSENT) {
-        ready(bus->connection, user);
+    if (bus->state == CONNECTED || bus->state == ABSENT || bus->state == LOST) {
+        ready(bus->state == CONNECTED ? bus->connection : nullptr, user);
         return;
     }
     bus->waiters.push_back(Waiter{ready, user});
@@ -98,9 +123,32 @@ void bus_when_ready(BusKind kind, BusReady ready, void* user)
         return;
     }
     bus->state = CONNECTING;
-    auto flags = GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                      G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION);
-    g_dbus_connection_new_for_address(address, flags, nullptr, nullptr, on_connected, bus);
+    g_dbus_connection_new_for_address(address, CLIENT_FLAGS, nullptr, nullptr, on_connected, bus);
+}
+
+GDBusConnection* bus_connect_private(BusKind kind, GError** error)
+{
+    char address[1024];
+    bus_address(kind, address, sizeof address);
+    if (!address[0]) {
+        g_set_error_literal(error, G_IO_ERROR, G_IO_ERROR_NOT_FOUND,
+                            kind == BUS_SESSION ? "no session bus" : "no system bus");
+        return nullptr;
+    }
+    // Such a connection never exits the process on close: only the shared
+    // ones of g_bus_get do.
+    return g_dbus_connection_new_for_address_sync(address, CLIENT_FLAGS, nullptr, nullptr, error);
+}
+
+void bus_when_lost(BusKind kind, BusLost lost, void* user)
+{
+    if (buses[kind].state != LOST)
+        buses[kind].loss_watches.push_back(LossWatch{lost, user});
+}
+
+void bus_say_stopped(const char* what_stopped)
+{
+    fprintf(stderr, "moravista: the session bus went away, so %s\n", what_stopped);
 }
 
 GDBusConnection* bus_if_connected(BusKind kind)

@@ -3,11 +3,17 @@
 // an empty input shape, so every click goes through to the player below. It
 // lives on the presentation thread's own display connection, so the update
 // once a second never waits for the window thread.
+//
+// Per-pixel alpha needs a compositing manager. Where none runs, the server
+// would show the whole box, transparent pixels as black: the window is then
+// shaped to the digits' own pixels instead, drawn in their full colour.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/shape.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <vector>
 
 #include "platform/platform.h"
@@ -25,6 +31,10 @@ struct ClockWindow {
     int shaped_width, shaped_height;
     OsdRect hole;
     Window frame; // the main window's top-level ancestor; 0: not known
+    Atom compositor_selection; // _NET_WM_CM_S<screen>: owned while a compositing manager runs
+    int digits_shaped;         // the shape follows the digits (no compositing manager)
+    std::vector<XRectangle> digit_parts; // the shape last set from the digits
+    std::vector<uint8_t> opaque;         // the digits in full colour, for that shape
 };
 
 namespace {
@@ -65,6 +75,9 @@ ClockWindow* create_clock_window(PlatformWindow* w, int x, int y, int width, int
     if (Window owner = w->toplevel_xid.load(std::memory_order_acquire))
         XSetTransientForHint(d, c->window, owner);
     c->gc = XCreateGC(d, c->window, 0, nullptr);
+    char name[32];
+    snprintf(name, sizeof name, "_NET_WM_CM_S%d", screen);
+    c->compositor_selection = XInternAtom(d, name, False);
     c->x = x;
     c->y = y;
     c->width = width;
@@ -100,6 +113,57 @@ void shape_window(ClockWindow* c, int width, int height, const OsdRect* clear)
     }
     XShapeCombineRectangles(c->display, c->window, ShapeBounding, 0, 0, parts.data(), int(parts.size()), ShapeSet,
                             YXBanded);
+}
+
+// A pixel at least this opaque belongs to the digits (their fill is a
+// little more than a third opaque, the outline wholly).
+constexpr int DIGIT_ALPHA = 48;
+
+bool in_hole(const OsdRect& hole, int x, int y)
+{
+    return x >= hole.left && x < hole.right && y >= hole.top && y < hole.bottom;
+}
+
+// Without a compositing manager: the shape is the digits' pixels, one run
+// of a row at a time, and they are shown in their full colour (the image
+// is premultiplied, which the server would show darkened). Returns the
+// pixels to put.
+const uint8_t* shape_to_digits(ClockWindow* c, const uint8_t* bgra, int64_t pitch, int width, int height,
+                               const OsdRect* clear)
+{
+    OsdRect hole = clear ? *clear : OsdRect{0, 0, 0, 0};
+    std::vector<XRectangle> parts;
+    c->opaque.assign(size_t(width) * size_t(height) * 4, 0);
+    for (int y = 0; y < height; y++) {
+        const uint8_t* row = bgra + y * pitch;
+        uint8_t* out = &c->opaque[size_t(y) * size_t(width) * 4];
+        for (int x = 0; x < width;) {
+            if (row[x * 4 + 3] < DIGIT_ALPHA || in_hole(hole, x, y)) {
+                x++;
+                continue;
+            }
+            int start = x;
+            for (; x < width && row[x * 4 + 3] >= DIGIT_ALPHA && !in_hole(hole, x, y); x++) {
+                int a = row[x * 4 + 3];
+                for (int k = 0; k < 3; k++)
+                    out[x * 4 + k] = uint8_t(std::min(255, row[x * 4 + k] * 255 / a));
+                out[x * 4 + 3] = 255;
+            }
+            parts.push_back(XRectangle{short(start), short(y), (unsigned short)(x - start), 1});
+        }
+    }
+    // Each change of the shape exposes what lies below: only a real one is made.
+    bool same = c->digits_shaped && parts.size() == c->digit_parts.size() &&
+                std::equal(parts.begin(), parts.end(), c->digit_parts.begin(), [](const XRectangle& a, const XRectangle& b) {
+                    return a.x == b.x && a.y == b.y && a.width == b.width;
+                });
+    if (!same)
+        XShapeCombineRectangles(c->display, c->window, ShapeBounding, 0, 0, parts.data(), int(parts.size()), ShapeSet,
+                                YXBanded);
+    c->digit_parts.swap(parts);
+    c->digits_shaped = 1;
+    c->shaped_width = -1; // the box's shape is set anew when a compositing manager comes
+    return c->opaque.data();
 }
 
 // The main window's top-level ancestor (the window manager's frame, or the
@@ -156,7 +220,15 @@ void platform_clock_show(void* window, const uint8_t* bgra, int64_t pitch, int32
         c->width = width;
         c->height = height;
     }
-    shape_window(c, width, height, clear);
+    // Asked every second: a compositing manager may start or stop at any time.
+    bool composited = c->depth == 32 && XGetSelectionOwner(c->display, c->compositor_selection) != None;
+    if (c->shape && !composited) {
+        bgra = shape_to_digits(c, bgra, pitch, width, height, clear);
+        pitch = int64_t(width) * 4;
+    } else {
+        c->digits_shaped = 0;
+        shape_window(c, width, height, clear);
+    }
     if (!c->mapped) {
         XMapWindow(c->display, c->window);
         c->mapped = 1;

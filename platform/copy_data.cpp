@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/bus_internal.h"
 #include "platform/platform.h"
 #include "platform/window_internal.h"
 
@@ -98,11 +99,16 @@ void on_method_call(GDBusConnection*, const gchar* sender, const gchar*, const g
 
 const GDBusInterfaceVTable vtable = {on_method_call, nullptr, nullptr, {}};
 
-void on_bus(GObject*, GAsyncResult* result, gpointer data)
+void on_bus_lost(void*)
+{
+    bus_say_stopped("other programs can no longer hand files to the player");
+}
+
+void on_bus(GDBusConnection* connection, void* data)
 {
     auto* s = static_cast<Service*>(data);
     // No session bus: the player works on without data messages.
-    s->connection = g_bus_get_finish(result, nullptr);
+    s->connection = connection;
     if (!s->connection)
         return;
     s->node = g_dbus_node_info_new_for_xml(INTERFACE_XML, nullptr);
@@ -116,23 +122,7 @@ void on_bus(GObject*, GAsyncResult* result, gpointer data)
     // The object is there before the name: whoever sees the name can call.
     g_bus_own_name_on_connection(s->connection, name, G_BUS_NAME_OWNER_FLAGS_DO_NOT_QUEUE, nullptr, nullptr,
                                  nullptr, nullptr);
-}
-
-// Whether the session has a bus to use. Without one, asking for it would
-// have the bus library start a bus of its own on the display, which
-// outlives the player and on which no other program would look.
-bool session_bus_exists()
-{
-    const char* address = g_getenv("DBUS_SESSION_BUS_ADDRESS");
-    if (address && *address)
-        return true;
-    const char* runtime = g_getenv("XDG_RUNTIME_DIR");
-    if (!runtime || !*runtime)
-        return false;
-    gchar* socket = g_build_filename(runtime, "bus", nullptr);
-    bool exists = g_file_test(socket, G_FILE_TEST_EXISTS);
-    g_free(socket);
-    return exists;
+    bus_when_lost(BUS_SESSION, on_bus_lost, s);
 }
 
 void set_message(char* message, size_t size, const char* text)
@@ -150,10 +140,10 @@ void platform_copy_data_name(int32_t pid, char* out, size_t out_size)
 
 void platform_copy_data_listen(void* window)
 {
-    if (!window || service.window || !session_bus_exists())
+    if (!window || service.window)
         return;
     service.window = static_cast<PlatformWindow*>(window);
-    g_bus_get(G_BUS_TYPE_SESSION, nullptr, on_bus, &service);
+    bus_when_ready(BUS_SESSION, on_bus, &service);
 }
 
 struct CopyDataClient {
@@ -164,17 +154,7 @@ struct CopyDataClient {
 CopyDataClient* platform_copy_data_connect(int32_t pid, int* status, char* message, size_t message_size)
 {
     GError* error = nullptr;
-    gchar* address =
-        session_bus_exists() ? g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &error) : nullptr;
-    GDBusConnection* connection = nullptr;
-    // A private connection: the caller's own use of the shared one is not disturbed.
-    if (address)
-        connection = g_dbus_connection_new_for_address_sync(
-            address,
-            GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                 G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-            nullptr, nullptr, &error);
-    g_free(address);
+    GDBusConnection* connection = bus_connect_private(BUS_SESSION, &error);
     if (!connection) {
         *status = COPY_DATA_NO_BUS;
         set_message(message, message_size, error ? error->message : "no session bus");

@@ -70,7 +70,7 @@ int platform_choose_files(void* window, const char* title, int folder, const Pla
             add_filter(chooser, &filters[i], matches);
     }
     int count = 0;
-    if (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
+    if (platform_dialog_run(w, dialog) == GTK_RESPONSE_ACCEPT) {
         GSList* names = gtk_file_chooser_get_filenames(chooser);
         for (GSList* n = names; n; n = n->next) {
             auto* path = static_cast<const char*>(n->data);
@@ -82,5 +82,6 @@ int platform_choose_files(void* window, const char* title, int folder, const Pla
         g_slist_free_full(names, g_free);
     }
     gtk_widget_destroy(dialog);
+    platform_window_take_focus(w);
     return count;
 }

@@ -6,11 +6,6 @@
 #include "platform/platform.h"
 #include "platform/window_internal.h"
 
-static void on_response(GtkDialog* dialog, gint, gpointer)
-{
-    gtk_widget_destroy(GTK_WIDGET(dialog));
-}
-
 void platform_show_information(void* window, const char* title, const char* text)
 {
     auto* w = static_cast<PlatformWindow*>(window);
@@ -19,6 +14,5 @@ void platform_show_information(void* window, const char* title, const char* text
     GtkWidget* dialog = gtk_message_dialog_new(GTK_WINDOW(w->toplevel), GTK_DIALOG_DESTROY_WITH_PARENT,
                                                GTK_MESSAGE_INFO, GTK_BUTTONS_OK, "%s", text);
     gtk_window_set_title(GTK_WINDOW(dialog), title);
-    g_signal_connect(dialog, "response", G_CALLBACK(on_response), nullptr);
-    gtk_widget_show(dialog);
+    platform_dialog_show(w, dialog);
 }

@@ -159,6 +159,7 @@ void on_hide(GtkWidget*, gpointer data)
         return;
     n->shown = 0;
     g_object_set_data(G_OBJECT(n->window->toplevel), SHOWN_KEY, nullptr);
+    platform_window_take_focus(n->window);
     if (n->closed)
         n->closed(n->user);
 }

@@ -1,4 +1,6 @@
-// The error box: a modal message dialog over the main window.
+// The error box: a modal message dialog over the main window. It runs no
+// loop of its own: the window's loop, and with it every message of the
+// engine, goes on while it is shown.
 #include <gtk/gtk.h>
 
 #include <cstdio>
@@ -18,6 +20,5 @@ void platform_message_box(void* window, const char* caption, const char* text)
     GtkWidget* dialog = gtk_message_dialog_new(GTK_WINDOW(w->toplevel), GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR,
                                                GTK_BUTTONS_OK, "%s", text);
     gtk_window_set_title(GTK_WINDOW(dialog), caption);
-    gtk_dialog_run(GTK_DIALOG(dialog));
-    gtk_widget_destroy(dialog);
+    platform_dialog_show(w, dialog);
 }

@@ -180,4 +180,12 @@ void platform_window_quit(void* window, int exit_code)
     w->exit_code.store(exit_code, std::memory_order_release);
     w->quitting.store(1, std::memory_order_release);
     g_main_loop_quit(w->loop);
+    // Whatever holds the loop up goes with it: the dialogs (one may run its
+    // own loop, which must end before the window's can), the menu, a drag.
+    // Without the display the process ends at once anyway.
+    if (w->display_lost.load(std::memory_order_acquire))
+        return;
+    platform_dialogs_end(w);
+    platform_menu_cancel_tracking(w);
+    platform_window_drag_end(w);
 }

@@ -286,9 +286,18 @@ gboolean on_set_property(GDBusConnection*, const char*, const char*, const char*
 
 const GDBusInterfaceVTable VTABLE = {on_method_call, on_get_property, on_set_property, {}};
 
-void on_name_lost(GDBusConnection*, const char* name, gpointer)
+void on_name_lost(GDBusConnection* bus, const char* name, gpointer)
 {
+    // A bus that went away (no connection here) is told once by on_bus_lost.
+    if (!bus || g_dbus_connection_is_closed(bus))
+        return;
     fprintf(stderr, "moravista: the media-player interface cannot have its name %s on the session bus\n", name);
+}
+
+void on_bus_lost(void*)
+{
+    mpris.bus = nullptr; // the poll announces nothing more
+    bus_say_stopped("the desktop can no longer control the player");
 }
 
 void on_session_bus(GDBusConnection* bus, void*)
@@ -308,6 +317,7 @@ void on_session_bus(GDBusConnection* bus, void*)
     char name[96];
     snprintf(name, sizeof name, "org.mpris.MediaPlayer2.moravista.instance%d", int(getpid()));
     g_bus_own_name_on_connection(bus, name, G_BUS_NAME_OWNER_FLAGS_NONE, nullptr, on_name_lost, nullptr, nullptr);
+    bus_when_lost(BUS_SESSION, on_bus_lost, nullptr);
     g_timeout_add(POLL_MS, on_poll, nullptr);
 }
 

@@ -146,15 +146,19 @@ void platform_window_hide(void* window);
 // Whether a Ctrl key is held now.
 int platform_ctrl_held(void* window);
 
-// The tray icon: a StatusNotifierItem when a StatusNotifierWatcher is on the
-// session bus, else an XEmbed status icon. Its events reach the window
-// procedure as posted MSG_TRAY messages. tip is UTF-8.
+// The tray icon: a StatusNotifierItem when a StatusNotifierWatcher with a
+// registered host is on the session bus, else an XEmbed status icon. Its
+// events reach the window procedure as posted MSG_TRAY messages; when every
+// tray has gone for a moment while the icon is shown, TRAY_EVENT_HOST_GONE.
+// tip is UTF-8.
+// Non-zero when a tray is there to show the icon now.
+int platform_tray_available(void* window);
 void platform_tray_show(void* window, const char* tip);
 void platform_tray_hide(void* window);
 void platform_tray_set_tip(void* window, const char* tip);
 // The tray's balloon: a desktop notification, replacing the previous one;
-// a click on it posts MSG_TRAY with TRAY_EVENT_BALLOON_CLICK. Never blocks
-// the calling thread.
+// a click on it posts MSG_TRAY with TRAY_EVENT_BALLOON_CLICK. Window thread;
+// never waits for the notification service.
 void platform_balloon_show(void* window, const char* summary, const char* body);
 void platform_balloon_close(void* window);
 // The same close, waiting up to wait_ms for it to reach the desktop (at exit).

@@ -54,11 +54,25 @@ XServerHold x_server{0, 0, 0};
 void sync_screensaver(GDBusConnection* bus);
 void sync_sleep(GDBusConnection* bus);
 
+void on_session_bus_lost(void*)
+{
+    // The service drops a hold whose client has gone; the X server's own stays.
+    screensaver.held = 0;
+    screensaver.calling = 0;
+    bus_say_stopped("the screensaver is held off only by the X server while a video plays");
+}
+
 void on_session_bus(GDBusConnection* bus, void*)
 {
     // No bus at all is told once by whoever found it missing first.
-    if (bus)
-        sync_screensaver(bus);
+    static int watching = 0;
+    if (!bus)
+        return;
+    if (!watching) {
+        watching = 1;
+        bus_when_lost(BUS_SESSION, on_session_bus_lost, nullptr);
+    }
+    sync_screensaver(bus);
 }
 
 void on_system_bus(GDBusConnection* bus, void*)

@@ -5,12 +5,11 @@
 // Elsewhere the session's end reaches the player as SIGTERM or as the loss
 // of the display, which end it the same way.
 #include <gio/gio.h>
-#include <sys/stat.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
+#include "platform/bus_internal.h"
 #include "platform/platform.h"
 #include "platform/window_internal.h"
 
@@ -51,6 +50,11 @@ void on_client_signal(GDBusConnection*, const gchar*, const gchar*, const gchar*
     }
 }
 
+void on_bus_lost(void*)
+{
+    bus_say_stopped("the session manager's log-off no longer reaches the player (it still closes on SIGTERM)");
+}
+
 void on_registered(GObject* source, GAsyncResult* result, gpointer)
 {
     GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
@@ -60,11 +64,12 @@ void on_registered(GObject* source, GAsyncResult* result, gpointer)
     g_variant_unref(reply);
     g_dbus_connection_signal_subscribe(session.bus, MANAGER, CLIENT_INTERFACE, nullptr, session.path, nullptr,
                                        G_DBUS_SIGNAL_FLAGS_NONE, on_client_signal, nullptr, nullptr);
+    bus_when_lost(BUS_SESSION, on_bus_lost, nullptr);
 }
 
-void on_bus(GObject*, GAsyncResult* result, gpointer)
+void on_bus(GDBusConnection* bus, void*)
 {
-    session.bus = g_bus_get_finish(result, nullptr);
+    session.bus = bus;
     if (!session.bus)
         return;
     // The manager passes the id of an application it started itself.
@@ -76,22 +81,8 @@ void on_bus(GObject*, GAsyncResult* result, gpointer)
 
 } // namespace
 
-bool platform_session_bus_known()
-{
-    const char* address = getenv("DBUS_SESSION_BUS_ADDRESS");
-    if (address && address[0])
-        return true;
-    const char* runtime = getenv("XDG_RUNTIME_DIR");
-    struct stat st;
-    return runtime && runtime[0] && stat((std::string(runtime) + "/bus").c_str(), &st) == 0;
-}
-
 void platform_watch_session_end(PlatformWindow* w)
 {
-    // Without a known bus the library would launch one of its own, which
-    // would outlive the player.
-    if (!platform_session_bus_known())
-        return;
     session.window = w;
-    g_bus_get(G_BUS_TYPE_SESSION, nullptr, on_bus, nullptr);
+    bus_when_ready(BUS_SESSION, on_bus, nullptr);
 }

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/bus_internal.h"
 #include "platform/platform.h"
 #include "platform/window_internal.h"
 
@@ -23,13 +24,12 @@ constexpr int FILE_MANAGER_TIMEOUT_MS = 5000;
 
 bool show_in_file_manager(const char* path)
 {
-    // Without a known bus the library would launch one of its own.
-    if (!platform_session_bus_known())
-        return false;
     gchar* uri = g_filename_to_uri(path, nullptr, nullptr);
     if (!uri)
         return false;
-    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    // A connection of this request's own: the window thread's is not
+    // for other threads, and the shared one would end the process with the bus.
+    GDBusConnection* bus = bus_connect_private(BUS_SESSION, nullptr);
     bool shown = false;
     if (bus) {
         const gchar* uris[] = {uri, nullptr};
@@ -41,6 +41,7 @@ bool show_in_file_manager(const char* path)
             g_variant_unref(reply);
             shown = true;
         }
+        g_dbus_connection_close_sync(bus, nullptr, nullptr);
         g_object_unref(bus);
     }
     g_free(uri);

@@ -36,6 +36,8 @@ int on_display_lost(Display*)
     if (!reported.exchange(1))
         fputs("moravista: the connection to the display was lost\n", stderr);
     PlatformWindow* w = the_window.load(std::memory_order_acquire);
+    if (w)
+        w->display_lost.store(1, std::memory_order_release);
     if (w && !platform_on_window_thread(w)) {
         platform_post_message(w, MSG_CLOSE, 1, 0);
         for (;;)
@@ -134,7 +136,9 @@ gboolean on_visibility(GtkWidget*, GdkEventVisibility* event, gpointer data)
 
 gboolean on_map(GtkWidget*, GdkEvent*, gpointer data)
 {
-    send(static_cast<PlatformWindow*>(data), MSG_SHOW_WINDOW, 1, 0);
+    auto* w = static_cast<PlatformWindow*>(data);
+    send(w, MSG_SHOW_WINDOW, 1, 0);
+    platform_window_mapped(w);
     return FALSE;
 }
 
@@ -146,6 +150,7 @@ gboolean on_unmap(GtkWidget*, GdkEvent*, gpointer data)
 
 gboolean on_focus_in(GtkWidget*, GdkEvent*, gpointer data)
 {
+    platform_window_focus_changed(static_cast<PlatformWindow*>(data), 1);
     send(static_cast<PlatformWindow*>(data), MSG_ACTIVATE, 1, 0);
     return FALSE;
 }
@@ -360,8 +365,8 @@ void platform_window_raise(void* window, int keep_above)
     auto* w = static_cast<PlatformWindow*>(window);
     if (!w)
         return;
-    gtk_window_present(GTK_WINDOW(w->toplevel));
     gtk_window_set_keep_above(GTK_WINDOW(w->toplevel), keep_above ? TRUE : FALSE);
+    platform_window_take_focus(w);
 }
 
 void platform_window_set_pointer_visible(void* window, int visible)

@@ -307,3 +307,9 @@ void platform_window_begin_drag(void* window, intptr_t hit)
     d->hit = hit;
     send(w, MSG_ENTER_SIZE_MOVE, 0, 0);
 }
+
+void platform_window_drag_end(PlatformWindow* w)
+{
+    if (w->drag)
+        end_drag(w, false);
+}

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -23,6 +24,7 @@ struct PlatformWindow {
     GMainLoop* loop;
     std::atomic<int> exit_code;
     std::atomic<int> quitting;
+    std::atomic<int> display_lost;     // the display went away: nothing may talk to it
     std::atomic<QueuedMessage*> inbox; // pushed by any thread, newest first
     int wake_fd;                       // eventfd: the inbox has something
 
@@ -60,9 +62,11 @@ struct PlatformWindow {
     int fullscreen_asked;          // window thread: the full-screen hint the player set last
     int fullscreen_echo_pending;   // window thread: the desktop has not yet answered that hint
     int hidden_by_player;          // window thread: hidden to the tray
+    int focus_wanted;              // window thread: asked for the keyboard, not had it yet
     struct TrayState* tray;        // window thread
-    struct BalloonState* balloon;  // made by the window thread, then the balloon thread's
+    struct BalloonState* balloon;  // window thread
     struct ClockWindow* clock;     // presentation thread only
+    std::vector<GtkWidget*> dialogs; // window thread: the dialogs and message boxes up now
     std::atomic<unsigned long> toplevel_xid; // written once at creation
 };
 
@@ -89,14 +93,30 @@ void platform_run_on_window_thread(PlatformWindow* w, void (*fn)(void* arg), voi
 // Keys, buttons, moves, leaves and the wheel become the window procedure's
 // input messages (before the window is realised).
 void platform_window_input_connect(PlatformWindow* w);
-// Whether a session bus is there to be reached without launching one.
-bool platform_session_bus_known();
 // The session manager's id for this client ("" when it did not start us).
 const char* platform_autostart_id();
 // The session manager's log-off becomes MSG_END_SESSION (where there is one).
 void platform_watch_session_end(PlatformWindow* w);
 // SIGINT and SIGTERM become MSG_CLOSE on the window's loop.
 bool platform_watch_close_signals(PlatformWindow* w);
+
+// ---- dialogs and the keyboard focus (dialogs.cpp, window_focus.cpp) ----
+// Shows a dialog that goes away by its own answer, without a loop of its own.
+void platform_dialog_show(PlatformWindow* w, GtkWidget* dialog);
+// Runs a dialog's own loop until it is answered; GTK_RESPONSE_NONE when the
+// player closed meanwhile (platform_dialogs_end).
+int platform_dialog_run(PlatformWindow* w, GtkWidget* dialog);
+// The player closes: every dialog is answered, loops of their own end.
+void platform_dialogs_end(PlatformWindow* w);
+// Makes the main window the active window that takes the keys (after a
+// dialog, a menu or coming back from the tray), with the X server's time,
+// so that the window manager's focus-stealing rules let it through.
+void platform_window_take_focus(PlatformWindow* w);
+// The toolkit's focus and map events, for the focus that is still wanted.
+void platform_window_focus_changed(PlatformWindow* w, int in);
+void platform_window_mapped(PlatformWindow* w);
+// Ends a move or resize that runs now (the player closes).
+void platform_window_drag_end(PlatformWindow* w);
 
 // ---- moving, sizing and dropping ----
 // The resize bands with their cursors and the pointer-grab move and resize

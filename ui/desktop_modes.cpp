@@ -39,6 +39,12 @@ int desktop_ctrl_held(MainWindow* w)
     return d && d->ctrl_held ? d->ctrl_held(d->handle) : 0;
 }
 
+int desktop_tray_available(MainWindow* w)
+{
+    const WindowDesktop* d = w->desktop;
+    return d && d->tray_available ? d->tray_available(d->handle) : 0;
+}
+
 void desktop_tray_show(MainWindow* w, const char* tip)
 {
     if (const WindowDesktop* d = w->desktop; d && d->tray_show)

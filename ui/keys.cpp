@@ -142,7 +142,7 @@ intptr_t on_hotkey(MainWindow* w, int32_t key)
     PlayerContext* ctx = context_of(w);
     switch (key) {
     case 'M':
-        if (window_in_tray(w))
+        if (window_in_tray(w) || w->minimised_for_tray)
             restore_from_tray(w);
         else
             hide_to_tray(w);

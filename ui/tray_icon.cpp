@@ -44,6 +44,18 @@ void hide_to_tray(MainWindow* w)
 {
     if (w->tray_flags.load(std::memory_order_acquire) != 0)
         return;
+    // Without a tray the window would be gone for good: it is minimised as
+    // the minimise button does, in the task list (off the top band, which
+    // keeps it out of there), and its notices stay on the OSD.
+    if (!desktop_tray_available(w)) {
+        if (!w->minimised_for_tray) {
+            w->minimised_for_tray = 1;
+            if (settings.always_on_top.load(std::memory_order_relaxed))
+                desktop_set_band(w, 0);
+            desktop_minimize(w);
+        }
+        return;
+    }
     if (context_of(w)->clock_shown.load(std::memory_order_relaxed))
         hide_clock_overlay(w);
     desktop_hide(w);
@@ -75,11 +87,20 @@ void restore_from_tray(MainWindow* w)
         show_clock_overlay(w);
 }
 
+void restored_from_minimised(MainWindow* w)
+{
+    if (!w->minimised_for_tray)
+        return;
+    w->minimised_for_tray = 0;
+    if (keeps_above(w))
+        set_topmost_band(w, 1);
+}
+
 void tray_event(MainWindow* w, intptr_t event)
 {
     if (w->tray_flags.load(std::memory_order_acquire) == 0)
         return;
-    if (event == TRAY_EVENT_LEFT_UP || event == TRAY_EVENT_BALLOON_CLICK)
+    if (event == TRAY_EVENT_LEFT_UP || event == TRAY_EVENT_BALLOON_CLICK || event == TRAY_EVENT_HOST_GONE)
         restore_from_tray(w);
     else if (event == TRAY_EVENT_RIGHT_UP)
         show_context_menu(w); // the window stays hidden

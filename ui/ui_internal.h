@@ -38,6 +38,8 @@ struct WindowDesktop {
     void (*set_band)(void* handle, int on);
     void (*hide)(void* handle);
     int (*ctrl_held)(void* handle);
+    // Non-zero when a tray is there to show the icon.
+    int (*tray_available)(void* handle);
     void (*tray_show)(void* handle, const char* tip);
     void (*tray_hide)(void* handle);
     void (*tray_set_tip)(void* handle, const char* tip);
@@ -64,6 +66,7 @@ void desktop_unmaximize(MainWindow* w);
 void desktop_set_band(MainWindow* w, int on);
 void desktop_hide(MainWindow* w);
 int desktop_ctrl_held(MainWindow* w);
+int desktop_tray_available(MainWindow* w);
 void desktop_tray_show(MainWindow* w, const char* tip);
 void desktop_tray_hide(MainWindow* w);
 void desktop_tray_set_tip(MainWindow* w, const char* tip);
@@ -139,8 +142,12 @@ void toggle_screen_mode(MainWindow* w, int maximise);
 void set_topmost_band(MainWindow* w, int on);
 // Command 1003; silent is the form settings loading uses (no check mark, no notice).
 void toggle_always_on_top(MainWindow* w, int silent);
+// Where no tray is there to show the icon, minimises instead.
 void hide_to_tray(MainWindow* w);
 void restore_from_tray(MainWindow* w);
+// The window comes back from a minimise that stood in for the tray: it
+// takes its top band again when always on top is on.
+void restored_from_minimised(MainWindow* w);
 // Non-zero while the window is hidden in the tray (the Esc key, the
 // minimise button and hot key M ask).
 int window_in_tray(MainWindow* w);

@@ -79,6 +79,7 @@ int run_main_window(PlayerContext* ctx, const WindowCreation* creation)
     desktop.set_band = platform_window_set_band;
     desktop.hide = platform_window_hide;
     desktop.ctrl_held = platform_ctrl_held;
+    desktop.tray_available = platform_tray_available;
     desktop.tray_show = platform_tray_show;
     desktop.tray_hide = platform_tray_hide;
     desktop.tray_set_tip = platform_tray_set_tip;

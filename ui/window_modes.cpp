@@ -214,8 +214,11 @@ bool window_modes_message(MainWindow* w, unsigned msg, uintptr_t a, intptr_t b, 
         // from: minimising sends it to the tray instead.
         if (a == SIZE_MINIMIZED && settings.always_on_top.load(std::memory_order_relaxed) && w->screen_mode >= 0) {
             hide_to_tray(w);
-            return true;
+            if (window_in_tray(w))
+                return true; // else minimised after all, where no tray is
         }
+        if (a == SIZE_RESTORED)
+            restored_from_minimised(w);
         // The time goes and comes with a minimised screen-mode window.
         if (a == SIZE_MINIMIZED && context_of(w)->clock_shown.load(std::memory_order_relaxed))
             hide_clock_overlay(w);

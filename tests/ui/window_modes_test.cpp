@@ -3,6 +3,7 @@
 // with two monitors side by side; the window sits on the right-hand one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,7 @@ struct Desk {
     int fullscreen_hint = 0;
     int band = -1;
     int ctrl = 0;
+    int tray = 1; // a tray host is there
     std::string tip, summary, body;
     std::vector<Posted> posted;
     std::vector<std::string> notices;
@@ -79,6 +81,8 @@ void tray_show(void*, const char* tip)
     desk->tip = tip;
 }
 void tray_hide(void*) { record("tray hidden"); }
+int tray_available(void*) { return desk->tray; }
+void minimize(void*) { record("minimise"); }
 void tray_tip(void*, const char* tip) { desk->tip = tip; }
 void balloon_show(void*, const char* summary, const char* body)
 {
@@ -101,6 +105,8 @@ WindowDesktop make_desktop()
     d.set_band = band;
     d.hide = hide;
     d.ctrl_held = ctrl_held;
+    d.tray_available = tray_available;
+    d.minimize = minimize;
     d.tray_show = tray_show;
     d.tray_hide = tray_hide;
     d.tray_set_tip = tray_tip;
@@ -398,6 +404,36 @@ TEST_F(ModesTest, at_exit_the_tray_icon_goes)
     remove_tray_icon(ctx, 0);
     EXPECT_EQ(d.calls, std::vector<std::string>{"tray hidden"});
     EXPECT_EQ(w->tray_flags.load(), 0);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(ModesTest, without_a_tray_the_hide_request_minimises_into_the_task_list_and_a_lost_tray_brings_the_window_back)
+{
+    d.tray = 0;
+    toggle_always_on_top(w, 1);
+    d.calls.clear();
+    hide_to_tray(w);
+    EXPECT_EQ(w->tray_flags.load(), 0);
+    EXPECT_EQ(d.calls, (std::vector<std::string>{"band normal", "minimise"}));
+    // The desktop's answer, and a second request, change nothing more.
+    window_procedure(w, MSG_SIZE, SIZE_MINIMIZED, 0);
+    hide_to_tray(w);
+    EXPECT_EQ(d.calls.size(), 2u);
+    // Back from the task list: the top band again.
+    window_procedure(w, MSG_SIZE, SIZE_RESTORED, 0);
+    EXPECT_EQ(d.band, 1);
+    EXPECT_EQ(w->minimised_for_tray, 0);
+
+    // With a tray that goes away while the window is hidden in it.
+    d.tray = 1;
+    hide_to_tray(w);
+    ASSERT_EQ(w->tray_flags.load(), TRAY_ICON_SHOWN);
+    window_procedure(w, MSG_TRAY, 0, TRAY_EVENT_HOST_GONE);
+    EXPECT_EQ(w->tray_flags.load(), 0);
+    EXPECT_NE(std::find(d.calls.begin(), d.calls.end(), "show"), d.calls.end());
 }
 
 } // namespace
