@@ -40,8 +40,13 @@ inline void fake_move(void*, const WindowRect* r)
 inline void fake_pointer(void*, int visible) { record->desktop.push_back(visible ? "pointer shown" : "pointer hidden"); }
 inline void fake_minimize(void*) { record->desktop.push_back("minimize"); }
 inline void fake_quit(void*, int) { record->desktop.push_back("quit"); }
-inline const WindowDesktop fake_desktop{nullptr, nullptr, fake_move, nullptr, nullptr, fake_pointer, nullptr,
-                                        fake_quit, fake_minimize};
+// A desktop with a tray: hiding there hides the window instead of minimising it.
+inline int fake_tray_available(void*) { return 1; }
+inline const WindowDesktop fake_desktop = [] {
+    WindowDesktop d{nullptr, nullptr, fake_move, nullptr, nullptr, fake_pointer, nullptr, fake_quit, fake_minimize};
+    d.tray_available = fake_tray_available;
+    return d;
+}();
 
 inline intptr_t fake_send(void*, unsigned msg, uintptr_t, intptr_t)
 {
