@@ -60,6 +60,8 @@ void set_power_blocking(MainWindow* w, int video_open)
 
 void media_state_changed(MainWindow* w, int state)
 {
+    // The desktop hears of the item (or of the stop) now, not at the next poll.
+    platform_mpris_announce(w->handle);
     set_power_blocking(w, state == MEDIA_OPENED_VIDEO);
     if (state == MEDIA_STOPPED)
         trim_if_enabled();
