@@ -210,4 +210,7 @@ struct PlayerContext {
     // puts, the writer takes), and whether a writer thread runs.
     std::atomic<CoverJob*> cover_job;
     std::atomic<int32_t> cover_writer_running;
+    // Set before the first item by whoever shows covers (the desktop's
+    // media-player interface); without it no cover is looked for or written.
+    std::atomic<int32_t> covers_wanted;
 };

@@ -97,6 +97,8 @@ static void job_free(CoverJob* job)
 void cover_art_find(PlayerContext* ctx, AVFormatContext* format, ItemTags* tags, CoverJob** job)
 {
     *job = nullptr;
+    if (!ctx->covers_wanted.load(std::memory_order_relaxed))
+        return;
     const char* kind = nullptr;
     const AVPacket* cover = format ? embedded_cover(format, &kind) : nullptr;
     std::string path;

@@ -145,9 +145,10 @@ const char* picture_kind(const uint8_t* data, size_t size);
 // A cover.jpg, folder.jpg (or .png, or capitalised) beside a local file
 // that holds a picture; empty when there is none.
 std::string cover_beside(const char* media_path);
-// Sets tags->art_path for the item's cover: the embedded picture when the
-// cache holds it already, else (while a writer puts it there) nothing yet,
-// else the cover beside the file. A job for the writer comes back in *job.
+// Sets tags->art_path for the item's cover, while covers_wanted: the
+// embedded picture when the cache holds it already, else (while a writer
+// puts it there) nothing yet, else the cover beside the file. A job for the
+// writer comes back in *job.
 void cover_art_find(PlayerContext* ctx, AVFormatContext* format, ItemTags* tags, CoverJob** job);
 // Hands the job to the cover's writer thread, starting it when none runs.
 void cover_art_write_later(PlayerContext* ctx, CoverJob* job);

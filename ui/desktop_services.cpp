@@ -124,6 +124,8 @@ void desktop_services_start(MainWindow* w)
                                platform_power_release_at_exit};
     w->services = &services;
     exit_sequence_add(release_at_exit);
+    // The interface shows the items' covers: the engine looks for them.
+    reinterpret_cast<AppBlock*>(w)->player.covers_wanted.store(1, std::memory_order_relaxed);
     static MprisHooks hooks;
     hooks = MprisHooks{w, read_state_hook, act_hook};
     platform_mpris_start(w->handle, &hooks);
