@@ -32,6 +32,13 @@ std::vector<std::string> files_in(const std::string& folder)
     return names;
 }
 
+bool has_news(unsigned message)
+{
+    TestWindow& w = window();
+    std::lock_guard<std::mutex> lock(w.notices_mutex);
+    return std::any_of(w.desktop_news.begin(), w.desktop_news.end(), [&](const auto& n) { return n.first == message; });
+}
+
 // A copy of the tags once the item has opened and its cover's writer is done.
 ItemTags settled_tags(PlayerContext* ctx, int32_t item)
 {
@@ -126,6 +133,16 @@ TEST(ItemTags, tags_and_covers_of_the_items_and_what_an_unusable_cache_leaves_of
         }
     }
     unsetenv("XDG_CACHE_HOME");
+    // Tags that come while the item plays replace those it opened with, and are announced.
+    load_list(ctx, {fixture_path("tags/chained.ogg")}, false);
+    open_entry(ctx, 0, 1, 0);
+    EXPECT_EQ(settled_tags(ctx, ctx->items_opened.load() + 1).title, "Part One");
+    auto title_now = [&] {
+        SpinGuard guard(&ctx->item_tags_lock);
+        return ctx->item_tags ? ctx->item_tags->title : std::string();
+    };
+    EXPECT_TRUE(wait_for([&] { return title_now() == "Part Two"; }, 10000)) << title_now();
+    EXPECT_TRUE(has_news(MSG_ITEM_TAGS));
     load_list(ctx, {}, false);
     if (!full.empty()) {
         EXPECT_EQ(file_size(full + "/filler"), 1 << 20) << "the full disk lost its file";

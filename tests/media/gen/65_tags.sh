@@ -1,7 +1,7 @@
 # Tagged items for what the desktop shows of the playing one, in a folder of
 # their own (no cover.jpg beside them but the one made for that): an MP3 and
 # a Matroska film with tags and a cover; an MP3 whose only tags are an old
-# ID3v1 block in GBK; one with a 20 MB cover; one whose cover is no picture,
+# ID3v1 block in GBK; a chained Ogg stream; one with a 20 MB cover; one whose cover is no picture,
 # with a cover.jpg beside it; an untagged song beside a folder.jpg that is no
 # picture.
 media tags_cover.jpg -f lavfi -i testsrc2=size=96x96 -frames:v 1
@@ -45,6 +45,13 @@ data = open(sys.argv[1], "rb").read()
 open(sys.argv[1], "wb").write(data.replace(b"\x89PNG\r\n\x1a\n", b"NOPICTUR", 1))' tmp.broken.mp3
   cp ../tags_cover.jpg broken/cover.jpg
   mv tmp.broken.mp3 broken/song.mp3
+fi
+# Two Ogg streams one after the other, each with tags of its own: the second
+# part's come while the item plays.
+if [ ! -s chained.ogg ]; then
+  ff -f lavfi -i sine=frequency=440:duration=1 -c:a libvorbis -metadata title="Part One" tmp.one.ogg
+  ff -f lavfi -i sine=frequency=660:duration=2 -c:a libvorbis -metadata title="Part Two" tmp.two.ogg
+  cat tmp.one.ogg tmp.two.ogg > tmp.chained.ogg && rm tmp.one.ogg tmp.two.ogg && mv tmp.chained.ogg chained.ogg
 fi
 if [ ! -s untagged/song.mp3 ]; then
   head -c 4096 /dev/urandom > untagged/folder.jpg
