@@ -105,13 +105,21 @@ void item_tags_follow(PlayerContext* ctx, AVFormatContext* format)
         return;
     ItemTags fresh{};
     read_tags(format, slot_stream(ctx, SLOT_AUDIO), &fresh);
+    bool changed = false;
     {
         SpinGuard guard(&ctx->item_tags_lock);
         if (ItemTags* tags = ctx->item_tags) {
-            fresh.item = tags->item;
-            fresh.art_path = std::move(tags->art_path);
-            *tags = std::move(fresh);
+            // Some demuxers flag every packet's tags: only a change is told.
+            changed = fresh.title != tags->title || fresh.artist != tags->artist || fresh.album != tags->album ||
+                      fresh.album_artist != tags->album_artist || fresh.genre != tags->genre ||
+                      fresh.date != tags->date || fresh.track_number != tags->track_number;
+            if (changed) {
+                fresh.item = tags->item;
+                fresh.art_path = std::move(tags->art_path);
+                *tags = std::move(fresh);
+            }
         }
     }
-    window_post(MSG_ITEM_TAGS, 0, 0);
+    if (changed)
+        window_post(MSG_ITEM_TAGS, 0, 0);
 }
