@@ -27,7 +27,8 @@ static std::string payload_to_send(const CommandLine& cl, const char** why)
         return std::string();
     }
     std::string path = command_line_absolute_path(payload, payload[0] == '/' ? "/" : folder);
-    if (path.size() > size_t(MEDIA_PATH_UNITS - 1) * 3 || utf16_units(path.data(), path.size()) > MEDIA_PATH_UNITS - 1) {
+    size_t longest = MEDIA_PATH_UNITS - 1;
+    if (path.size() > longest * 3 || utf16_units(path.data(), path.size()) > longest) {
         *why = "the path is too long for an entry";
         return std::string();
     }

@@ -79,7 +79,8 @@ TEST(CommandLine, the_manual_page_describes_every_option_and_input_action)
         InputAction action;
         ASSERT_TRUE(input_script_parse_line(line, &action)) << line;
         std::string name = std::string(line).substr(2, std::string(line).find(' ', 2) - 2);
-        EXPECT_TRUE(std::regex_search(plain, std::regex("\n\\.B[IR]? [^\n]*\\b" + name + "\\b"))) << name << " is not described";
+        EXPECT_TRUE(std::regex_search(plain, std::regex("\n\\.B[IR]? [^\n]*\\b" + name + "\\b")))
+            << name << " is not described";
     }
     for (const char* topic : {"moravista.ini", "XDG_CONFIG_HOME", ".SH EXIT STATUS"})
         EXPECT_NE(page.find(topic), std::string::npos) << topic;

@@ -26,7 +26,7 @@ if [ ! -s legacy.mp3 ]; then
   python3 -c '
 import sys
 pad = lambda b, n: b + bytes(n - len(b))
-tag = b"TAG" + pad("测试歌曲".encode("gbk"), 30) + pad("老歌手".encode("gbk"), 30) + pad("旧专辑".encode("gbk"), 30)
+tag = b"TAG" + b"".join(pad(text.encode("gbk"), 30) for text in ("测试歌曲", "老歌手", "旧专辑"))
 open(sys.argv[1], "ab").write(tag + b"1999" + bytes(30) + bytes([255]))' tmp.legacy.mp3
   mv tmp.legacy.mp3 legacy.mp3
 fi
