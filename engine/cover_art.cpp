@@ -113,18 +113,19 @@ void cover_art_find(PlayerContext* ctx, AVFormatContext* format, ItemTags* tags,
     AVBufferRef* picture = nullptr;
     if (!path.empty()) {
         // The packet's bytes live as long as the container; the writer may
-        // outlive it, so it holds a reference (or a copy) of its own.
-        picture = cover->buf ? av_buffer_ref(cover->buf) : av_buffer_alloc(size_t(cover->size));
-        if (picture && !cover->buf)
+        // outlive it, so it holds a reference (or a copy) of its own. A
+        // reference may span more than the picture: it keeps the bounds.
+        if (cover->buf && (picture = av_buffer_ref(cover->buf))) {
+            picture->data = cover->data;
+            picture->size = size_t(cover->size);
+        } else if (!cover->buf && (picture = av_buffer_alloc(size_t(cover->size)))) {
             memcpy(picture->data, cover->data, size_t(cover->size));
+        }
     }
     if (!picture) {
         tags->art_path = beside;
         return;
     }
-    // The reference may span more than the picture: the job keeps its bounds.
-    picture->data = cover->data;
-    picture->size = size_t(cover->size);
     *job = new CoverJob{tags->item, picture, path, beside};
 }
 
