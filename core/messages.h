@@ -197,6 +197,9 @@ enum MediaState { MEDIA_OPENED_SOUND = 0, MEDIA_OPENED_VIDEO = 1, MEDIA_STOPPED 
 // Posted by the engine while "清理内存" is on: trim once, a second from now
 // (the window's timer 0).
 constexpr unsigned MSG_TRIM_SOON = 0x0521;
+// Posted by the engine when the open item's tags or its cover came after
+// the item had opened: the desktop's media-player interface tells at once.
+constexpr unsigned MSG_ITEM_TAGS = 0x0522;
 // ---- hardware decoding ----
 // An error box owned by the main window (a modal message box with an
 // error icon): a is the caption, b the text, both static UTF-8 strings.

@@ -8,6 +8,7 @@
 
 #include "core/audio_types.h"
 #include "core/display_types.h"
+#include "core/item_tags.h"
 #include "core/playlist_types.h"
 #include "core/queue_types.h"
 #include "core/spin_lock.h"
@@ -203,4 +204,17 @@ struct PlayerContext {
     // Set by the media thread once the OSD renderer has its fonts; the clock
     // renders nothing before.
     std::atomic<int32_t> osd_fonts_ready;
+    // ---- what the desktop shows of the open item ----
+    // The open item's tags and cover (null while nothing is open). The media
+    // thread replaces the record, the cover's writer fills in its file, both
+    // under the lock; the window thread copies it out under the lock.
+    SpinLock item_tags_lock;
+    ItemTags* item_tags;
+    // The embedded cover waiting to be written into the cache (media thread
+    // puts, the writer takes), and whether a writer thread runs.
+    std::atomic<CoverJob*> cover_job;
+    std::atomic<int32_t> cover_writer_running;
+    // Set before the first item by whoever shows covers (the desktop's
+    // media-player interface); without it no cover is looked for or written.
+    std::atomic<int32_t> covers_wanted;
 };

@@ -24,6 +24,7 @@ static PassResult read_packet(PlayerContext* ctx, DemuxState* st)
     PacketNode* spare = st->spare;
     int ret = av_read_frame(format_of(ctx), spare->packet);
     if (ret >= 0) {
+        item_tags_follow(ctx, format_of(ctx));
         if (slot_of_stream(ctx, spare->packet->stream_index) >= 0)
             st->spare = ring_push(ctx, spare, &ctx->packets_in_flight,
                                   (ctx->ring.ring_write.load(std::memory_order_relaxed) + 1) & RING_MASK);

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 extern "C" {
 #include <libavutil/rational.h>
@@ -18,6 +19,8 @@ struct AVStream;
 struct AVCodecContext;
 struct AVCodec;
 struct AVCodecParameters;
+struct ItemTags;
+struct CoverJob;
 
 // The open container, and the stream a slot plays (null when none).
 AVFormatContext* format_of(PlayerContext* ctx);
@@ -122,3 +125,52 @@ void close_subtitle_stream(PlayerContext* ctx);
 // Describes the open item's streams and chapters for the menu and hands the
 // description over under menu_source_lock; null format withdraws it.
 void menu_source_publish(PlayerContext* ctx, AVFormatContext* format);
+// Metadata text: UTF-8, or the legacy encoding when it is not, at most 259
+// UTF-16 units; empty when the key is absent or nothing usable came out.
+std::string metadata_text(AVDictionary* metadata, const char* key);
+
+// ---- what the desktop shows of the open item (media thread) ----
+// Describes the item that has just opened (its tags, its cover) and hands
+// the description over under item_tags_lock; an embedded cover that the
+// cache does not hold yet goes to the cover's writer. Null withdraws it.
+void item_tags_publish(PlayerContext* ctx, AVFormatContext* format);
+// The demux loop, after a read: tags that changed while the item plays (a
+// chained stream's next part) are handed over and announced.
+void item_tags_follow(PlayerContext* ctx, AVFormatContext* format);
+
+// The cover picture of the item (engine/cover_art.cpp). What a picture file
+// of this kind is called ("jpg", "png", "gif", "bmp", "webp") by its first
+// bytes; null when the bytes are no picture of a kind desktops show.
+const char* picture_kind(const uint8_t* data, size_t size);
+// A cover.jpg, folder.jpg (or .png, or capitalised) beside a local file
+// that holds a picture; empty when there is none.
+std::string cover_beside(const char* media_path);
+// Sets tags->art_path for the item's cover, while covers_wanted: the
+// embedded picture when the cache holds it already, else (while a writer
+// puts it there) nothing yet, else the cover beside the file. A job for the
+// writer comes back in *job.
+void cover_art_find(PlayerContext* ctx, AVFormatContext* format, ItemTags* tags, CoverJob** job);
+// Hands the job to the cover's writer thread, starting it when none runs.
+void cover_art_write_later(PlayerContext* ctx, CoverJob* job);
+
+// The cache of cover files (engine/cover_cache.cpp): $XDG_CACHE_HOME (else
+// ~/.cache) /moravista/covers; empty when neither is an absolute path.
+constexpr uint64_t COVER_CACHE_LIMIT_BYTES = 50ull << 20;
+// Room left on the disk after a cover is written, so that the cache never
+// takes the last of it from what other programs (and the settings) write.
+constexpr uint64_t COVER_CACHE_RESERVE_BYTES = 64ull << 20;
+// A bigger picture is not cached: it would take half the cache.
+constexpr size_t COVER_LARGEST_BYTES = 25u << 20;
+std::string cover_cache_folder(const char* cache_home, const char* home);
+// The file in folder that holds this picture: named by its content.
+std::string cover_cache_name(const std::string& folder, const uint8_t* data, size_t size, const char* kind);
+// Whether the file is there with this size; if so it counts as used now.
+bool cover_cache_use(const std::string& path, size_t size);
+// Writes the picture to path (whole or not at all) unless it is there, then
+// removes the least recently used files of its folder past limit_bytes.
+// False when it could not be written: no folder, no room, a write failed.
+bool cover_cache_store(const std::string& path, const uint8_t* data, size_t size, uint64_t reserve_bytes,
+                       uint64_t limit_bytes);
+// Removes the least recently used files of the folder until the rest take
+// at most limit_bytes; keep is never removed.
+void cover_cache_prune(const std::string& folder, uint64_t limit_bytes, const std::string& keep);

@@ -11,9 +11,7 @@ extern "C" {
 #include "core/core.h"
 #include "engine/engine_internal.h"
 
-// Metadata text: UTF-8, or the legacy encoding when it is not, at most 259
-// UTF-16 units.
-static std::string metadata_text(AVDictionary* metadata, const char* key)
+std::string metadata_text(AVDictionary* metadata, const char* key)
 {
     const AVDictionaryEntry* entry = av_dict_get(metadata, key, nullptr, 0);
     if (!entry || !entry->value || !*entry->value)

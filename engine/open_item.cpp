@@ -203,6 +203,7 @@ void close_item(PlayerContext* ctx)
     for (int kind = 0; kind < SLOT_COUNT; kind++)
         close_slot(ctx, kind);
     menu_source_publish(ctx, nullptr);
+    item_tags_publish(ctx, nullptr);
     AVFormatContext* format = ctx->format.exchange(nullptr, std::memory_order_acq_rel);
     avformat_close_input(&format);
     ctx->track_switch_request.store(-1, std::memory_order_relaxed);
@@ -237,6 +238,7 @@ int open_item(PlayerContext* ctx, int32_t i)
     if (result) {
         ctx->items_opened.fetch_add(1, std::memory_order_relaxed);
         stats_item_opened(ctx);
+        item_tags_publish(ctx, format);
     }
     return result;
 }

@@ -60,6 +60,7 @@ void player_context_free(PlayerContext* ctx)
         ass_library_done(ctx->subtitles.ass_library);
     free(ctx->chapters);
     free(ctx->subtitles.external_files);
+    delete ctx->item_tags;
     stats_disable(ctx);
     delete reinterpret_cast<AppBlock*>(main_window_of(ctx));
 }

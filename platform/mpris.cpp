@@ -323,6 +323,11 @@ void on_session_bus(GDBusConnection* bus, void*)
 
 } // namespace
 
+void platform_mpris_announce(void*)
+{
+    announce_changes();
+}
+
 void platform_mpris_start(void* window, const MprisHooks* hooks)
 {
     if (!window || !hooks || mpris.hooks.read_state)

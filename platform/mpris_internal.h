@@ -16,7 +16,8 @@ const char* mpris_status_text(int32_t status);
 GVariant* mpris_root_property(const char* name);
 // The MIME types the desktop entry names.
 extern const char* const MPRIS_MIME_TYPES[];
-// mpris:trackid, and with an item open mpris:length, xesam:title, xesam:url.
+// mpris:trackid, and with an item open mpris:length, xesam:title, xesam:url,
+// mpris:artUrl and the xesam tags the item has.
 GVariant* mpris_metadata(const MprisState& s);
 // "/org/mpris/MediaPlayer2/TrackList/NoTrack" while nothing is open, else a
 // path of this player's own naming the item.

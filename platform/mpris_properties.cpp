@@ -61,6 +61,36 @@ static GVariant* valid_string(const char* text)
     return v;
 }
 
+// A list of one text, as the interface lists artists and genres.
+static GVariant* valid_list(const char* text)
+{
+    GVariant* one = valid_string(text);
+    return g_variant_new_array(G_VARIANT_TYPE_STRING, &one, 1);
+}
+
+// The tags the item has: a missing tag is left out, not given empty.
+static void add_tags(GVariantBuilder* b, const MprisState& s)
+{
+    const struct {
+        const char* key;
+        const char* text;
+        bool list;
+    } texts[] = {
+        {"xesam:artist", s.artist, true}, {"xesam:album", s.album, false},
+        {"xesam:albumArtist", s.album_artist, true}, {"xesam:genre", s.genre, true},
+        {"xesam:contentCreated", s.date, false},
+    };
+    for (const auto& t : texts)
+        if (t.text[0])
+            g_variant_builder_add(b, "{sv}", t.key, t.list ? valid_list(t.text) : valid_string(t.text));
+    if (s.track_number > 0)
+        g_variant_builder_add(b, "{sv}", "xesam:trackNumber", g_variant_new_int32(s.track_number));
+    if (gchar* art = s.art_path[0] == '/' ? g_filename_to_uri(s.art_path, nullptr, nullptr) : nullptr) {
+        g_variant_builder_add(b, "{sv}", "mpris:artUrl", g_variant_new_string(art));
+        g_free(art);
+    }
+}
+
 GVariant* mpris_metadata(const MprisState& s)
 {
     GVariantBuilder b;
@@ -77,6 +107,7 @@ GVariant* mpris_metadata(const MprisState& s)
         if (uri || (s.path[0] && strstr(s.path, "://")))
             g_variant_builder_add(&b, "{sv}", "xesam:url", valid_string(uri ? uri : s.path));
         g_free(uri);
+        add_tags(&b, s);
     }
     return g_variant_builder_end(&b);
 }
@@ -91,8 +122,15 @@ std::array<const char*, 12> mpris_changed_properties(const MprisState& a, const 
     };
     note(a.status != b.status, "PlaybackStatus");
     bool a_stopped = a.status == MPRIS_STOPPED, b_stopped = b.status == MPRIS_STOPPED;
+    const char* const texts[][2] = {{a.title, b.title},   {a.path, b.path},
+                                    {a.artist, b.artist}, {a.album, b.album},
+                                    {a.album_artist, b.album_artist}, {a.genre, b.genre},
+                                    {a.date, b.date},     {a.art_path, b.art_path}};
+    bool texts_differ = false;
+    for (const auto& t : texts)
+        texts_differ |= strcmp(t[0], t[1]) != 0;
     note(a.track != b.track || a_stopped != b_stopped || a.length_us != b.length_us ||
-             strcmp(a.title, b.title) != 0 || strcmp(a.path, b.path) != 0,
+             a.track_number != b.track_number || texts_differ,
          "Metadata");
     note(a.volume != b.volume, "Volume");
     note(a.can_go_next != b.can_go_next, "CanGoNext");

@@ -298,6 +298,7 @@ void platform_power_release_at_exit(void* window);
 // window reads it, and the actions the interface asks of the window.
 enum MprisStatus { MPRIS_STOPPED = 0, MPRIS_PLAYING = 1, MPRIS_PAUSED = 2 };
 
+constexpr size_t MPRIS_TAG_BYTES = 259 * 3 + 1;
 struct MprisState {
     int32_t status;
     int64_t position_us;
@@ -308,6 +309,12 @@ struct MprisState {
     int32_t can_play, can_pause, can_seek, can_go_next, can_go_previous;
     char title[DISPLAY_NAME_UNITS * 3]; // UTF-8
     char path[MEDIA_PATH_UNITS * 3];    // the item's path or location as the playlist has it
+    // The item's tags (UTF-8, empty when it has none) and its cover picture
+    // as a local file (empty when none).
+    char artist[MPRIS_TAG_BYTES], album[MPRIS_TAG_BYTES], album_artist[MPRIS_TAG_BYTES];
+    char genre[MPRIS_TAG_BYTES], date[MPRIS_TAG_BYTES];
+    int32_t track_number; // 0 when none
+    char art_path[MEDIA_PATH_UNITS * 3];
 };
 
 enum MprisAction {
@@ -330,6 +337,10 @@ struct MprisHooks {
 // Owns org.mpris.MediaPlayer2.moravista.instance<pid> on the session bus
 // once it is connected, and announces changes of the state every 200 ms.
 void platform_mpris_start(void* window, const MprisHooks* hooks);
+// Announces a change of the state now rather than at the next poll (an
+// item opened, its tags or cover came); nothing before the interface is on
+// the bus.
+void platform_mpris_announce(void* window);
 // ---- hardware decoding and GPU presentation ----
 
 // A modal error box owned by the window (window thread); without a window

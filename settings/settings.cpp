@@ -409,8 +409,10 @@ std::string settings_default_path(const char* executable_path, const char* confi
             base.resize(dot);
         std::string beside = exe.substr(0, slash + 1) + base + ".ini";
         // Portable use: the file beside the program, when it is there or
-        // can be made there.
-        if (access(beside.c_str(), F_OK) == 0 || access(folder.c_str(), W_OK) == 0)
+        // can be made there. A program installed among the system's own is
+        // never portable, even for root, who could write there.
+        bool system_folder = exe.rfind("/usr/", 0) == 0 || exe.rfind("/bin/", 0) == 0 || exe.rfind("/sbin/", 0) == 0;
+        if (access(beside.c_str(), F_OK) == 0 || (!system_folder && access(folder.c_str(), W_OK) == 0))
             return beside;
     }
     if (config_home && config_home[0] == '/')

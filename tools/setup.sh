@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what Moravista needs on Debian 12, builds it, and then either
-# plays the demo item (demo) or runs the whole test suite three ways (test):
-# a normal build, AddressSanitizer + UndefinedBehaviorSanitizer, ThreadSanitizer.
+# plays the demo item (demo), builds the Debian package (package) or runs the
+# whole test suite three ways (test): a normal build, AddressSanitizer +
+# UndefinedBehaviorSanitizer, ThreadSanitizer, with the package built,
+# checked, installed, played and removed after the normal build's tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -20,6 +22,7 @@ packages=(
   notification-daemon xfwm4 xfce4-panel xfce4-notifyd metacity dunst weston xwayland
   playerctl libglib2.0-bin libxtst-dev
   clang libclang-rt-14-dev python3
+  dpkg-dev lintian appstream librsvg2-bin
 )
 
 install_packages() {
@@ -55,6 +58,49 @@ install_desktop() {
   $sudo "$root/tools/install_desktop.sh" "$root/build/moravista" /usr/local || say "desktop: not installed"
 }
 
+# Builds moravista_<version>_amd64.deb from the normal build with CPack and
+# puts it in the repository root; prints its path.
+make_package() {
+  say "package: building the Debian package" >&2
+  (cd "$root/build" && cpack -G DEB >&2)
+  local built
+  built=$(ls -t "$root"/build/package/moravista_*_amd64.deb | head -n 1)
+  cp "$built" "$root/"
+  echo "$root/$(basename "$built")"
+}
+
+# The package as a user gets it: checked by lintian and AppStream, installed
+# with apt-get, the installed program (called by its full path: one under
+# /usr/local would come first) lists its version and plays the demo without a
+# window; then the package is removed again, whatever happened.
+test_package() {
+  local deb demo="$root/build/package-demo" failed=0
+  "$root/tools/make_demo.sh" "$demo" >/dev/null 2>&1 &
+  local demo_job=$!
+  deb=$(make_package) || return 1
+  say "package: $(basename "$deb"), $(stat -c %s "$deb") bytes; Depends: $(dpkg-deb -f "$deb" Depends)"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo=sudo
+  lintian --fail-on error "$deb" || failed=1
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "$deb" >/dev/null || failed=1
+  appstreamcli validate --no-net /usr/share/metainfo/org.moravista.Moravista.metainfo.xml || failed=1
+  local version
+  version=$(sed -n 's/^project(moravista VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+  [ "$(/usr/bin/moravista --version)" = "moravista $version" ] || { echo "package: wrong --version" >&2; failed=1; }
+  local warnings
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l /usr/share/man/man1/moravista.1.gz 2>&1 >/dev/null)
+  [ -z "$warnings" ] || { echo "package: the manual page has faults: $warnings" >&2; failed=1; }
+  wait "$demo_job" || failed=1
+  printf '2000 quit\n' > "$demo/quit.txt"
+  /usr/bin/moravista --headless --no-settings --input="$demo/quit.txt" --stats="$demo/stats.json" \
+    "$demo/demo.mkv" || failed=1
+  grep -q '"opened":true' "$demo/stats.json" && ! grep -q '"video_frames_presented":0,' "$demo/stats.json" ||
+    { echo "package: the installed program did not play the demo" >&2; failed=1; }
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get purge -y -q moravista >/dev/null || failed=1
+  [ ! -e /usr/bin/moravista ] || { echo "package: /usr/bin/moravista is left after the removal" >&2; failed=1; }
+  return $failed
+}
+
 run_tests() {
   local dir=$1
   say "tests: $dir"
@@ -79,6 +125,12 @@ case "$mode" in
     say "demo: played; statistics in build/demo/stats.json, a picture in build/demo/picture.png"
     cat "$root/build/demo/stats.json"; echo
     ;;
+  package)
+    install_packages
+    build build
+    deb=$(make_package)
+    say "package: $deb (install it with: sudo apt install ./$(basename "$deb"))"
+    ;;
   test)
     install_packages
     failed=0
@@ -86,6 +138,10 @@ case "$mode" in
     python3 "$root/tools/check_layers.py" "$root" || failed=1
     build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
     run_tests build || failed=1
+    # Its own step, not a ctest test: it installs into the system as root,
+    # which no test run beside it, nor a developer's ctest, should do.
+    say "package: build, check, install, play, remove"
+    test_package || { say "package: FAILED"; failed=1; }
     build build-asan -DCMAKE_BUILD_TYPE=Debug -DMV_SANITIZE=address -DMV_BUILD_BENCH=OFF
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 LSAN_OPTIONS="suppressions=$root/tests/lsan.supp" UBSAN_OPTIONS=print_stacktrace=1 run_tests build-asan || failed=1
     build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMV_SANITIZE=thread -DMV_BUILD_BENCH=OFF
@@ -100,7 +156,7 @@ case "$mode" in
     say "tests: all three builds passed"
     ;;
   *)
-    echo "usage: tools/setup.sh demo|test" >&2
+    echo "usage: tools/setup.sh demo|package|test" >&2
     exit 2
     ;;
 esac

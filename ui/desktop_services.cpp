@@ -60,6 +60,8 @@ void set_power_blocking(MainWindow* w, int video_open)
 
 void media_state_changed(MainWindow* w, int state)
 {
+    // The desktop hears of the item (or of the stop) now, not at the next poll.
+    platform_mpris_announce(w->handle);
     set_power_blocking(w, state == MEDIA_OPENED_VIDEO);
     if (state == MEDIA_STOPPED)
         trim_if_enabled();
@@ -122,6 +124,8 @@ void desktop_services_start(MainWindow* w)
                                platform_power_release_at_exit};
     w->services = &services;
     exit_sequence_add(release_at_exit);
+    // The interface shows the items' covers: the engine looks for them.
+    reinterpret_cast<AppBlock*>(w)->player.covers_wanted.store(1, std::memory_order_relaxed);
     static MprisHooks hooks;
     hooks = MprisHooks{w, read_state_hook, act_hook};
     platform_mpris_start(w->handle, &hooks);

@@ -56,10 +56,14 @@ void remote_read_state(MainWindow* w, MprisState* s)
     s->can_go_previous = count >= 2;
     if (!open)
         return;
-    item_title(ctx, s->title, sizeof s->title);
     uint32_t current = ctx->current_item.load(std::memory_order_relaxed);
-    if (current < count)
-        snprintf(s->path, sizeof s->path, "%s", ctx->playlist.items[current].path);
+    const PlaylistEntry* entry = current < count ? &ctx->playlist.items[current] : nullptr;
+    remote_read_tags(ctx, entry, s);
+    // Without a title of its own or in its tags, the item is called by its file name.
+    if (!s->title[0])
+        item_title(ctx, s->title, sizeof s->title);
+    if (entry)
+        snprintf(s->path, sizeof s->path, "%s", entry->path);
 }
 
 // Play/pause as Space or Ctrl+Alt+P run it.

@@ -48,6 +48,10 @@ constexpr unsigned TRIM_DELAY_MS = 1000;
 // ---- the media-player interface's side in the window (remote_control.cpp) ----
 // The state the interface reports.
 void remote_read_state(MainWindow* w, MprisState* state);
+// What the interface tells of the open item beyond its place and length
+// (remote_tags.cpp): the title (the entry's own, else the tags'; left empty
+// without either), the tags and the cover file, as the engine described them.
+void remote_read_tags(PlayerContext* ctx, const PlaylistEntry* entry, MprisState* state);
 // One action of the interface, through the window's named actions; 0 when
 // done, -1 when refused.
 int remote_act(MainWindow* w, int action, int64_t value, const char* path);

@@ -151,6 +151,9 @@ intptr_t window_procedure(MainWindow* window, unsigned msg, uintptr_t a, intptr_
     case MSG_TRIM_SOON:
         trim_soon(window);
         return 0;
+    case MSG_ITEM_TAGS:
+        platform_mpris_announce(window->handle);
+        return 0;
     case MSG_TIMER:
         window_timer_elapsed(window, unsigned(a));
         return 0;

@@ -2,6 +2,8 @@
 // everything else stays in order for the playlist.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <regex>
 #include <vector>
 
 #include "app/app.h"
@@ -49,6 +51,39 @@ TEST(CommandLine, a_double_dash_ends_the_options)
     CommandLine cl = parse({"--", "--headless"});
     EXPECT_FALSE(cl.headless);
     EXPECT_EQ(cl.items, (std::vector<std::string>{"--headless"}));
+}
+
+} // namespace
+
+namespace {
+
+// The manual page keeps up with the program: every option the help lists
+// and every action an input script takes is described there.
+TEST(CommandLine, the_manual_page_describes_every_option_and_input_action)
+{
+    std::ifstream in(MV_SOURCE_DIR "/data/moravista.1");
+    std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(page.empty());
+    // The page writes a dash as "\-".
+    std::string plain = std::regex_replace(page, std::regex(R"(\\-)"), "-");
+    std::string help = command_line_help();
+    std::regex option(R"(--[a-z][a-z-]*)");
+    int options = 0;
+    for (std::sregex_iterator m(help.begin(), help.end(), option), end; m != end; ++m, ++options)
+        EXPECT_TRUE(std::regex_search(plain, std::regex("\n\\.B[IR]? " + m->str() + "[= \n]")))
+            << m->str() << " is not described";
+    EXPECT_GE(options, 15);
+    for (const char* line : {"0 seek 5", "0 pause", "0 play", "0 step", "0 volume 5", "0 track 1019", "0 open 1",
+                             "0 next", "0 prev", "0 stop", "0 quit", "0 key space", "0 click 1 1 left", "0 move 1 1",
+                             "0 leave", "0 wheel 1", "0 command 1000", "0 menu", "0 dialog"}) {
+        InputAction action;
+        ASSERT_TRUE(input_script_parse_line(line, &action)) << line;
+        std::string name = std::string(line).substr(2, std::string(line).find(' ', 2) - 2);
+        EXPECT_TRUE(std::regex_search(plain, std::regex("\n\\.B[IR]? [^\n]*\\b" + name + "\\b")))
+            << name << " is not described";
+    }
+    for (const char* topic : {"moravista.ini", "XDG_CONFIG_HOME", ".SH EXIT STATUS"})
+        EXPECT_NE(page.find(topic), std::string::npos) << topic;
 }
 
 } // namespace

@@ -52,8 +52,8 @@ struct TestWindow {
     std::atomic<int> items_ended{0};
     std::mutex notices_mutex;
     std::vector<std::string> notices;
-    // What the engine posted for the desktop services: MSG_MEDIA_STATE and
-    // MSG_TRIM_SOON with their first parameter.
+    // What the engine posted for the desktop services: MSG_MEDIA_STATE,
+    // MSG_TRIM_SOON and MSG_ITEM_TAGS with their first parameter.
     std::vector<std::pair<unsigned, uintptr_t>> desktop_news;
     WindowLoop loop;
 };
@@ -80,7 +80,8 @@ inline intptr_t handle(TestWindow* w, const Message& m)
         w->close_code.store(int(m.a));
         return 0;
     case MSG_MEDIA_STATE:
-    case MSG_TRIM_SOON: {
+    case MSG_TRIM_SOON:
+    case MSG_ITEM_TAGS: {
         std::lock_guard<std::mutex> lock(w->notices_mutex);
         w->desktop_news.emplace_back(m.msg, m.a);
         return 0;

@@ -274,6 +274,46 @@ TEST_F(ServicesDesktop, playerctl_controls_the_player_and_its_statistics_and_set
         << "the pause by key went unannounced\n" << signals;
 }
 
+TEST_F(ServicesDesktop, the_desktop_reads_tags_and_covers_of_an_mp3_and_a_film_and_a_relative_send_plays_its_file)
+{
+    start_session_bus();
+    on_display("dbus-monitor --session \"type='signal',path='/org/mpris/MediaPlayer2'\" > '" + dir +
+               "/signals.txt' 2>&1 & echo");
+    std::string tags = fixture_path("tags"), song = tags + "/cover.mp3", film = tags + "/film.mkv";
+    start_player({"--audio=null", song, film});
+    ASSERT_TRUE(wait_for_player("metadata mpris:artUrl", "file://" + dir + "/cache/moravista/covers/", 30s))
+        << playerctl("metadata") << stderr_text();
+    EXPECT_EQ(playerctl("metadata xesam:artist"), "Some Artist\n");
+    EXPECT_EQ(playerctl("metadata xesam:album"), "The Album\n");
+    std::string art = playerctl("metadata mpris:artUrl");
+    std::string art_path = art.substr(7, art.size() - 8);
+    // The cover is a picture that decodes, at its own size.
+    EXPECT_EQ(on_display("ffprobe -v error -show_entries stream=codec_type,width -of csv=p=0 '" + art_path +
+                         "' && ffmpeg -v error -i '" + art_path + "' -f null - && echo decoded"),
+              "video,96\ndecoded\n");
+    playerctl("next");
+    ASSERT_TRUE(wait_for_player("metadata xesam:title", "Film Title", 20s)) << playerctl("metadata");
+    EXPECT_EQ(playerctl("metadata xesam:artist"), "Film Artist\n");
+    EXPECT_EQ(playerctl("metadata xesam:album"), "Film Album\n");
+    EXPECT_TRUE(wait_for_player("metadata mpris:artUrl", art, 10s)) << "the same picture, the same file";
+
+    // From another folder a relative path names the caller's file.
+    std::string sent = on_display("sh -c \"cd '" + tags + "' && '" + binary + "' --send " + std::to_string(player) +
+                                  " 0x6170 ./broken/song.mp3 2>&1; echo rc=\\$?\"");
+    EXPECT_EQ(sent, "2\nrc=0\n");
+    playerctl("next");
+    EXPECT_TRUE(wait_for_player("metadata xesam:url", "file://" + tags + "/broken/song.mp3", 20s))
+        << playerctl("metadata");
+    EXPECT_TRUE(wait_for_player("status", "Playing", 10s));
+    // Its own cover is no picture: the one beside it stands in.
+    EXPECT_EQ(playerctl("metadata mpris:artUrl"), "file://" + tags + "/broken/cover.jpg\n");
+    stop_player();
+    std::string signals = read_file(dir + "/signals.txt");
+    // Each item opened after the interface was on the bus was announced with its tags.
+    EXPECT_NE(signals.find("string \"Film Artist\""), std::string::npos) << signals;
+    EXPECT_NE(signals.find("string \"Broken Cover\""), std::string::npos) << signals;
+}
+
 TEST_F(ServicesDesktop, a_client_flooding_play_pause_neither_crashes_the_player_nor_stalls_drawing)
 {
     start_session_bus();

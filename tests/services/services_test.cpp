@@ -366,6 +366,21 @@ TEST(MprisValues, metadata_names_the_open_item_and_only_the_track_while_stopped)
     EXPECT_NE(text.find("'xesam:url': <'file:///media/a%20b%23.mkv'>"), std::string::npos) << text;
     snprintf(s.path, sizeof s.path, "http://example.com/live");
     EXPECT_NE(metadata_text(s).find("'xesam:url': <'http://example.com/live'>"), std::string::npos);
+    // The tags it has, a list where the interface lists; none given empty.
+    EXPECT_EQ(text.find("xesam:artist"), std::string::npos) << text;
+    EXPECT_EQ(text.find("mpris:artUrl"), std::string::npos) << text;
+    snprintf(s.artist, sizeof s.artist, "歌手 \xFF");
+    snprintf(s.album_artist, sizeof s.album_artist, "Band");
+    snprintf(s.genre, sizeof s.genre, "Jazz");
+    snprintf(s.date, sizeof s.date, "2019");
+    snprintf(s.art_path, sizeof s.art_path, "/cache/a b.jpg");
+    s.track_number = 3;
+    text = metadata_text(s);
+    for (const char* entry : {"'xesam:artist': <['歌手 \uFFFD']>", "'xesam:albumArtist': <['Band']>",
+                              "'xesam:genre': <['Jazz']>", "'xesam:contentCreated': <'2019'>",
+                              "'xesam:trackNumber': <3>", "'mpris:artUrl': <'file:///cache/a%20b.jpg'>"})
+        EXPECT_NE(text.find(entry), std::string::npos) << entry << " in " << text;
+    EXPECT_EQ(text.find("xesam:album'"), std::string::npos) << text;
 }
 
 TEST(MprisValues, changes_are_announced_for_what_changed_and_jumps_of_the_position_are_seeks)
@@ -385,6 +400,8 @@ TEST(MprisValues, changes_are_announced_for_what_changed_and_jumps_of_the_positi
         {"pause", [](MprisState* s) { s->status = MPRIS_PAUSED; }, {"PlaybackStatus"}},
         {"stop", [](MprisState* s) { s->status = MPRIS_STOPPED; }, {"PlaybackStatus", "Metadata"}},
         {"another item", [](MprisState* s) { s->track = 2; }, {"Metadata"}},
+        {"its cover came", [](MprisState* s) { snprintf(s->art_path, sizeof s->art_path, "/c.jpg"); }, {"Metadata"}},
+        {"its tags changed", [](MprisState* s) { snprintf(s->album, sizeof s->album, "Live"); }, {"Metadata"}},
         {"volume and list", [](MprisState* s) { s->volume = 50, s->can_go_next = 1; }, {"Volume", "CanGoNext"}},
     };
     for (const auto& c : cases) {

@@ -456,6 +456,8 @@ TEST_F(SettingsTest, location_is_beside_the_program_when_usable_else_the_config_
         {"/nonexistent/bin/moravista", "", "/home/u", "/home/u/.config/moravista/moravista.ini"},
         {"/nonexistent/bin/moravista", "relative", "/home/u", "/home/u/.config/moravista/moravista.ini"},
         {"/nonexistent/bin/moravista", nullptr, nullptr, ""},
+        // Installed by the package: /usr/bin is writable by root, yet no place for settings.
+        {"/usr/bin/moravista", "/cfg", "/home/u", "/cfg/moravista/moravista.ini"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(settings_default_path(c.executable.c_str(), c.config_home, c.home), c.expected) << c.executable;

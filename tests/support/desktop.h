@@ -122,6 +122,8 @@ protected:
         // A copy of the program: its settings file is "<its folder>/moravista.ini".
         binary = dir + "/moravista";
         ASSERT_EQ(system(("cp '" MV_BINARY "' '" + binary + "'").c_str()), 0);
+        // Covers the player caches stay with the test.
+        environment.push_back("XDG_CACHE_HOME=" + dir + "/cache");
         start_server();
     }
 

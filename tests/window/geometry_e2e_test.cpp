@@ -79,7 +79,7 @@ protected:
     bool wait_for_bus_name()
     {
         for (int i = 0; i < 100; i++) {
-            if (send(std::to_string(player), "0", "") == "0\nrc=0\n")
+            if (send(std::to_string(player), "0", "ping") == "0\nrc=0\n")
                 return true;
             std::this_thread::sleep_for(100ms);
         }
@@ -210,7 +210,9 @@ TEST_F(GeometryDesktop, another_program_appends_and_titles_entries_with_send_and
     EXPECT_EQ(send(pid, "0x73740001", "加上的"), "0\nrc=0\n");
     EXPECT_EQ(send(pid, "1936719873", "key=value"), "0\nrc=0\n"); // 0x73700001 in decimal
     EXPECT_EQ(send(pid, "0x7374FFFF", "nobody"), "0\nrc=0\n");
-    EXPECT_EQ(send(pid, "0x6170", ""), "-1\nrc=0\n");
+    EXPECT_EQ(send(pid, "0x6170", ""),
+              "moravista: nothing to send to player " + pid + ": the payload is empty\nrc=2\n");
+    EXPECT_NE(send(pid, "0x6170", std::string(3000, 'a')).find("too long for an entry\nrc=2"), std::string::npos);
     EXPECT_EQ(send("999999", "0x6170", "/media/x.mkv"),
               "moravista: no player with process id 999999 is running\nrc=2\n");
     EXPECT_NE(send(pid, "0xZZ", "x").find("rc=2"), std::string::npos);
