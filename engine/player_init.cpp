@@ -59,6 +59,7 @@ void player_context_free(PlayerContext* ctx)
     if (ctx->subtitles.ass_library)
         ass_library_done(ctx->subtitles.ass_library);
     free(ctx->chapters);
+    delete ctx->menu_source;
     free(ctx->subtitles.external_files);
     stats_disable(ctx);
     delete reinterpret_cast<AppBlock*>(main_window_of(ctx));

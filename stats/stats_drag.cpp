@@ -1,7 +1,8 @@
 // Smoothness of playback while the window is moved or resized by the
 // pointer: how many pictures were shown during the drags and the longest
 // wait between two of them (also from the last picture to a drag's end, so
-// a stall that outlasts the drag still counts).
+// a stall that outlasts the drag still counts). And how long the window
+// thread's loop was held from its messages.
 #include "stats/stats.h"
 
 namespace {
@@ -47,4 +48,23 @@ void stats_drag_picture(Stats* s, uint32_t now)
     s->drag_pictures.fetch_add(1, std::memory_order_relaxed);
     if (last != 0)
         note_gap(s, now - last);
+}
+
+void stats_window_tick(PlayerContext* ctx, uint32_t period_ms)
+{
+    Stats* s = stats_of(ctx);
+    if (!s)
+        return;
+    uint32_t now = now_ms();
+    uint32_t last = s->hold_last_tick_ms;
+    s->hold_last_tick_ms = now ? now : 1;
+    if (last == 0)
+        return;
+    int64_t held = int64_t(uint32_t(now - last)) - period_ms;
+    if (held <= 0)
+        return;
+    if (held > s->hold_longest_ms)
+        s->hold_longest_ms = int32_t(held > INT32_MAX ? INT32_MAX : held);
+    if (held >= STATS_HOLD_LISTED_MS && s->hold_count < int32_t(sizeof s->holds / sizeof s->holds[0]))
+        s->holds[s->hold_count++] = Stats::StatsHold{now, int32_t(held)};
 }
