@@ -271,8 +271,12 @@ void playlist_refusals_notice(PlayerContext* ctx, const PlaylistRefusals* refusa
     // converted, what cannot be is replaced.
     const std::string& path = refusals->first_path;
     std::string shown(path.size() * 4 + 16, '\0');
-    long n = legacy_to_utf8(path.data(), path.size(), shown.data(), shown.size());
-    if (n >= 0 && utf8_is_valid(shown.data(), size_t(n))) {
+    long n = utf8_is_valid(path.data(), path.size())
+                 ? -2
+                 : legacy_to_utf8(path.data(), path.size(), shown.data(), shown.size());
+    if (n == -2) {
+        shown = path;
+    } else if (n >= 0 && utf8_is_valid(shown.data(), size_t(n))) {
         shown.resize(size_t(n));
     } else {
         gchar* valid = g_utf8_make_valid(path.data(), gssize(path.size()));
