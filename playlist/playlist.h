@@ -53,6 +53,8 @@ int playlist_intake_kind(const char* path, std::string* entry_path);
 // the saved list: a disk may be mounted later). Anything else is refused:
 // -1, and it is noted in refusals (may be null).
 int playlist_admit(const char* path, int keep_missing, std::string* entry_path, PlaylistRefusals* refusals);
+// Adds what from refused to into (may be null), keeping into's first.
+void playlist_refusals_merge(PlaylistRefusals* into, const PlaylistRefusals& from);
 // One notice for everything a batch refused (none when nothing was).
 void playlist_refusals_notice(PlayerContext* ctx, const PlaylistRefusals* refusals);
 

@@ -209,7 +209,15 @@ void walk_tree(const char* folder, const std::vector<const char*>& pattern_lists
     walk_folder(&walk, folder);
 }
 
-void merge_refusals(PlaylistRefusals* into, const PlaylistRefusals& from)
+} // namespace
+
+int playlist_name_matches(const char* name, const char* patterns)
+{
+    const char* slash = strrchr(name, '/');
+    return matches_any(split_patterns(patterns), slash ? slash + 1 : name) ? 1 : 0;
+}
+
+void playlist_refusals_merge(PlaylistRefusals* into, const PlaylistRefusals& from)
 {
     if (!into || from.count == 0)
         return;
@@ -218,14 +226,6 @@ void merge_refusals(PlaylistRefusals* into, const PlaylistRefusals& from)
         into->first_reason = from.first_reason;
     }
     into->count += from.count;
-}
-
-} // namespace
-
-int playlist_name_matches(const char* name, const char* patterns)
-{
-    const char* slash = strrchr(name, '/');
-    return matches_any(split_patterns(patterns), slash ? slash + 1 : name) ? 1 : 0;
 }
 
 int playlist_path_fits(const char* path)
@@ -310,7 +310,7 @@ void playlist_collect_media(const char* folder, PlaylistFolderFiles* out, const 
     for (size_t k = 0; k < used; k++) {
         for (std::string& path : lists[k].paths)
             out->paths.push_back(std::move(path));
-        merge_refusals(&out->refused, lists[k].refused);
+        playlist_refusals_merge(&out->refused, lists[k].refused);
     }
 }
 
@@ -337,6 +337,6 @@ uint32_t playlist_add_path(PlayerContext* ctx, const char* path, int check_dupli
     playlist_collect_media(entry.c_str(), &files, nullptr);
     for (const std::string& file : files.paths)
         playlist_add_entry(ctx, file.c_str(), check_duplicates);
-    merge_refusals(refusals, files.refused);
+    playlist_refusals_merge(refusals, files.refused);
     return uint32_t(files.paths.size());
 }

@@ -107,12 +107,7 @@ void commit(MainWindow* w, IntakeBatch* b)
         PlaylistFolderFiles& files = b->scan->results[folder++];
         for (std::string& p : files.paths)
             paths.push_back(std::move(p));
-        PlaylistRefusals& inside = files.refused;
-        if (inside.count && !r.refused.count) {
-            r.refused.first_path = inside.first_path;
-            r.refused.first_reason = inside.first_reason;
-        }
-        r.refused.count += inside.count;
+        playlist_refusals_merge(&r.refused, files.refused);
     }
     uint32_t before = ctx->item_count.load(std::memory_order_relaxed);
     uint32_t added = playlist_commit_batch(ctx, paths, r.append_mode);
