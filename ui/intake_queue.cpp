@@ -3,8 +3,9 @@
 // listed on a thread of its own, so that a drop of a large tree or of "/"
 // never holds the window thread; the entries are handed back and committed
 // on the window thread against the list as it is then. Batches commit in
-// the order they came; one that replaces the list makes those still
-// waiting before it moot, and they are dropped.
+// the order they came (unless a listing hangs on a disk that does not
+// answer); one that replaces the list makes those still waiting before it
+// moot, and they are dropped.
 #include <pthread.h>
 
 #include <chrono>
@@ -32,7 +33,12 @@ struct IntakeScan {
 struct IntakeBatch {
     IntakeRequest request;
     std::shared_ptr<IntakeScan> scan; // null without folders
+    uint32_t submitted_ms;
 };
+
+// A listing slower than this (a network disk that does not answer) no
+// longer holds up the batches after it: they commit, it commits when done.
+constexpr uint32_t LISTING_WAIT_LIMIT_MS = 10000;
 
 struct ScanJob {
     std::shared_ptr<IntakeScan> scan;
@@ -137,11 +143,19 @@ void commit(MainWindow* w, IntakeBatch* b)
 
 void commit_ready(MainWindow* w)
 {
-    IntakeQueue* q = w->intake;
-    while (q && !q->batches.empty() && listed(q->batches.front().get())) {
-        std::unique_ptr<IntakeBatch> b = std::move(q->batches.front());
-        q->batches.pop_front();
-        commit(w, b.get());
+    if (!w->intake)
+        return;
+    auto& batches = w->intake->batches;
+    for (auto it = batches.begin(); it != batches.end();) {
+        if (listed(it->get())) {
+            std::unique_ptr<IntakeBatch> b = std::move(*it);
+            it = batches.erase(it);
+            commit(w, b.get());
+        } else if (uint32_t(now_ms() - (*it)->submitted_ms) < LISTING_WAIT_LIMIT_MS) {
+            break; // in order: the batches behind wait for this one
+        } else {
+            ++it;
+        }
     }
 }
 
@@ -175,6 +189,7 @@ void intake_submit(MainWindow* w, IntakeRequest request)
     }
     auto b = std::make_unique<IntakeBatch>();
     b->request = std::move(request);
+    b->submitted_ms = now_ms();
     b->request.is_folder.resize(b->request.paths.size(), 0);
     for (size_t i = 0; i < b->request.paths.size(); i++) {
         if (!b->request.is_folder[i])
@@ -217,10 +232,8 @@ void intake_settle(MainWindow* w, int timeout_ms)
 {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     while (intake_pending(w) && std::chrono::steady_clock::now() < end) {
-        if (listed(w->intake->batches.front().get()))
-            commit_ready(w);
-        else
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        commit_ready(w);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
 

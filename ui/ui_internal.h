@@ -145,6 +145,8 @@ struct IntakeRequest {
 int intake_admit(IntakeRequest* request, const char* path);
 // Queues the batch; its folders are listed on a thread of their own. A batch
 // without folders and with nothing waiting before it is committed at once.
+// Batches commit in order, except that one still listing after 10 s holds
+// up none behind it; a batch that replaces the list drops those waiting.
 void intake_submit(MainWindow* w, IntakeRequest request);
 // MSG_INTAKE_LISTED: a batch's folders are listed; what is ready commits.
 void intake_listed(MainWindow* w);
