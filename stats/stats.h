@@ -101,13 +101,18 @@ struct Stats {
     // How long the window thread's loop was held from its messages, as a
     // timer on that loop sees it (window thread only): the last tick, the
     // longest hold, and each hold of STATS_HOLD_LISTED_MS or more with the
-    // engine's clock at its end.
+    // engine's clock at its end, the processor time the window thread used
+    // meanwhile and the time it waited, ready to run, for a processor busy
+    // with other programs (-1 where the system does not say).
     uint32_t hold_last_tick_ms; // 0 before the first tick
+    int64_t hold_last_cpu_ns, hold_last_queued_ns;
     int32_t hold_longest_ms;
     int32_t hold_count;
     struct StatsHold {
         uint32_t end_wall_ms;
         int32_t held_ms;
+        int32_t cpu_ms;
+        int32_t queued_ms;
     } holds[256];
 };
 constexpr int32_t STATS_HOLD_LISTED_MS = 20;
