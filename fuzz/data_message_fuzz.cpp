@@ -1,9 +1,9 @@
 // Data messages from other programs on any codes and payloads, against a
 // folder holding a film, a named pipe, a subfolder and a link to a device:
-// an append answers -1 or the new entry's index, only files, folders (the
-// message lists no folder: it is appended as it is) and locations are ever
-// listed, never the pipe or the device, and titles and parameters land only
-// on entries that exist.
+// an append answers -1 or the new entry's index, only files (or absolute
+// paths of files not there yet), folders (the message lists no folder: it
+// is appended as it is) and locations are ever listed, never the pipe or
+// the device, and titles and parameters land only on entries that exist.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -51,7 +51,9 @@ bool listable(const char* path)
     struct stat st;
     if (strstr(path, "://"))
         return true; // a location
-    return stat(path, &st) == 0 && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode));
+    if (stat(path, &st) != 0)
+        return path[0] == '/'; // a file not there yet is kept
+    return S_ISREG(st.st_mode) || S_ISDIR(st.st_mode);
 }
 
 } // namespace

@@ -40,13 +40,14 @@ bool fits_an_entry(const std::string& text)
 }
 
 // Appended as it is: a folder is not listed. The path is admitted like any
-// other (a pipe, a device, a missing file or one too long is refused, with
-// its notice).
+// other: a pipe, a device or a path too long to open is refused, with its
+// notice; a file that is not there yet is kept (the sender may be making it),
+// as the command line keeps one.
 intptr_t append_entry(PlayerContext* ctx, const std::string& payload)
 {
     PlaylistRefusals refused;
     std::string path;
-    if (payload.empty() || playlist_admit(payload.c_str(), 0, &path, &refused) < 0) {
+    if (payload.empty() || playlist_admit(payload.c_str(), 1, &path, &refused) < 0) {
         playlist_refusals_notice(ctx, &refused);
         return -1;
     }
