@@ -164,6 +164,7 @@ void* wait_then_seek(void* arg)
     if (still_wanted(d))
         request_seek(ctx, d->target_ms, SEEK_KEEP_FORWARD);
     delete d;
+    ctx->deferred_seek_waiters.fetch_sub(1, std::memory_order_release); // the last touch of the context
     return nullptr;
 }
 
@@ -177,11 +178,13 @@ void playlist_deferred_seek(PlayerContext* ctx, int32_t target_ms)
                                ctx->format.load(std::memory_order_acquire)};
     ctx->clock_ms.store(OPEN_INDEX_STOP, std::memory_order_relaxed);
     pthread_t thread;
+    ctx->deferred_seek_waiters.fetch_add(1, std::memory_order_relaxed);
     if (pthread_create(&thread, nullptr, wait_then_seek, d) == 0) {
         pthread_detach(thread);
         return;
     }
     // No thread to wait on: the seek is carried out at once.
+    ctx->deferred_seek_waiters.fetch_sub(1, std::memory_order_relaxed);
     delete d;
     request_seek(ctx, target_ms, SEEK_KEEP_FORWARD);
 }

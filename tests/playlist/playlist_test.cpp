@@ -555,12 +555,16 @@ TEST_F(PlaylistTest, deferred_seek_waits_for_the_decoder_elsewhere_and_gives_way
         int64_t frames_at_seek = ctx->video_frames_out.load();
         stop.store(true);
         decoder.join();
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        EXPECT_EQ(ctx->seek_target_ms.load(), c.landed) << c.frames_out << " " << c.user_seek;
         if (c.decoder_runs)
             EXPECT_GE(frames_at_seek, 128) << "the seek waited for the decoder";
-        // Let a waiter still running see its item gone.
+        // The waiter has ended (one still running would end at a newer request).
+        for (int i = 0; i < 100 && ctx->deferred_seek_waiters.load(std::memory_order_acquire) != 0; i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         ctx->deferred_seek_serial.fetch_add(1);
+        for (int i = 0; i < 2000 && ctx->deferred_seek_waiters.load(std::memory_order_acquire) != 0; i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_EQ(ctx->deferred_seek_waiters.load(), 0);
+        EXPECT_EQ(ctx->seek_target_ms.load(), c.landed) << c.frames_out << " " << c.user_seek;
     }
 }
 
