@@ -283,12 +283,19 @@ int main(int argc, char** argv)
                                  " --object-path /org/mpris/MediaPlayer2 --method "
                                  "org.mpris.MediaPlayer2.Player.OpenUri file:/// 2>&1");
     uint32_t answered = monotonic_ms();
-    std::string before = window_title(window);
+    // The title's "index/count." shows the count grow once the listing is in.
+    auto listed_count = [&] {
+        std::string title = window_title(window);
+        size_t slash = title.find('/');
+        return slash == std::string::npos ? 0L : atol(title.c_str() + slash + 1);
+    };
+    long before = listed_count();
     bool root_done = false;
     while (monotonic_ms() - root_start < uint32_t(root_seconds) * 1000 && !root_done) {
         usleep(50000);
-        root_done = window_title(window) != before;
+        root_done = listed_count() > before;
     }
+    long root_entries = listed_count() - before;
     uint32_t root_end = monotonic_ms();
 
     kill(player, SIGTERM);
@@ -304,7 +311,8 @@ int main(int argc, char** argv)
     printf("%-44s %d of %d failed, %.1f s\n", "", failed_calls, sends, (calls_end - calls_start) / 1000.0);
     report("data messages, moravista --send", holds, send_start, send_end, 1);
     printf("%-44s answered in %u ms: %s", "OpenUri file:///", answered - root_start, answer.c_str());
-    report("file:/// listed until its first entry plays", holds, root_start, root_end, root_done);
+    report("file:/// listed until its entries are in", holds, root_start, root_end, root_done);
+    printf("%-44s %ld entries added\n", "", root_entries);
     if (longest_at != std::string::npos)
         printf("longest hold over the whole run, start-up included: %d ms\n", atoi(text.c_str() + longest_at + 25));
     printf("%.1f s for the drop, %.1f s for the messages\n", (drop_end - drop_start) / 1000.0,
