@@ -12,6 +12,7 @@
 #include "core/key_codes.h"
 #include "core/main_window.h"
 #include "core/menu_cache.h"
+#include "core/menu_text.h"
 #include "core/menu_types.h"
 #include "core/messages.h"
 #include "core/notice.h"

@@ -9,6 +9,7 @@
 
 struct WindowDesktop;
 struct DesktopServices;
+struct IntakeQueue;
 
 struct MainWindow {
     void* handle;                      // the platform window, null headless
@@ -54,6 +55,9 @@ struct MainWindow {
     // thread only).
     const DesktopServices* services; // null headless
     int32_t power_blocking;          // 1 while the screensaver and sleep are held off
+    // Files that came in and wait for their folders to be listed on another
+    // thread (ui/, window thread only); null until the first.
+    IntakeQueue* intake;
 };
 
 constexpr int32_t TRAY_ICON_SHOWN = 7;

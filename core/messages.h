@@ -129,6 +129,10 @@ constexpr unsigned MSG_DROP_FILES = 0x0233;
 // A data message from another program; b: const CopyData*. The answer is
 // the message's 64-bit result.
 constexpr unsigned MSG_COPY_DATA = 0x004A;
+// Posted by the thread that lists the folders of files that came in (a
+// drop, the open dialog, the media-player interface): a is the batch's
+// number; its entries may now join the list.
+constexpr unsigned MSG_INTAKE_LISTED = 0x0540;
 
 // Hit-test answers: the client area, or the edge or corner a press resizes.
 constexpr intptr_t HIT_CLIENT = 1;

@@ -113,6 +113,10 @@ struct PlayerContext {
     // Pictures the video decoder has returned since its stream was opened
     // (decoder thread; a deferred seek waits for enough of them).
     std::atomic<int64_t> video_frames_out;
+    // Counts deferred seeks: the thread that waits for one ends when a newer
+    // one is asked for. And how many such threads still run.
+    std::atomic<uint32_t> deferred_seek_serial;
+    std::atomic<int32_t> deferred_seek_waiters;
 
     // Item request: open_index is the trigger and is written last.
     std::atomic<int32_t> open_index;

@@ -1,5 +1,6 @@
 #include "core/text_utf.h"
 
+#include <glib.h>
 #include <iconv.h>
 #include <uchardet.h>
 
@@ -74,6 +75,20 @@ size_t utf16_units(const char* text, size_t length)
         i += n;
     }
     return units;
+}
+
+std::string name_order_key(const char* name, size_t length)
+{
+    if (utf8_is_valid(name, length)) {
+        gchar* folded = g_utf8_casefold(name, gssize(length));
+        std::string key = folded ? folded : std::string(name, length);
+        g_free(folded);
+        return key;
+    }
+    std::string key(name, length);
+    for (char& c : key)
+        c = (c >= 'A' && c <= 'Z') ? char(c + 32) : c;
+    return key;
 }
 
 size_t utf8_copy_units(char* out, size_t out_size, const char* text, size_t length, size_t max_units)

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 bool utf8_is_valid(const char* text, size_t length);
 // UTF-16 units needed for valid UTF-8 text (4-byte sequences count 2).
@@ -19,6 +20,11 @@ size_t utf8_copy_units(char* out, size_t out_size, const char* text, size_t leng
 long legacy_to_utf8(const char* text, size_t length, char* out, size_t out_size);
 // The name of the encoding legacy_to_utf8 would convert from (iconv name).
 const char* legacy_detect_encoding(const char* text, size_t length);
+
+// The key a folder's names are listed by: the name case folded (letters in
+// any case sort together), compared ordinally byte by byte. A name that is
+// not UTF-8 has only its ASCII letters folded.
+std::string name_order_key(const char* name, size_t length);
 
 struct AVDictionary;
 // The "title" of a metadata dictionary as UTF-8 in a shared buffer of 259

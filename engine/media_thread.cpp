@@ -30,7 +30,7 @@ constexpr int32_t NEWER_REQUEST = -2;
 // The requested entry, or the next one that opens, wrapping around
 // the list (not when the run ends at the end of the list). Returns the entry
 // opened, -1 when none opened, NEWER_REQUEST when a new request came.
-static int32_t open_first_playable(PlayerContext* ctx, int32_t requested)
+static int32_t open_first_playable(PlayerContext* ctx, int32_t requested, char* requested_name, size_t name_size)
 {
     uint32_t count = ctx->item_count.load(std::memory_order_relaxed);
     bool wrap = ctx->quit_at_end.load(std::memory_order_relaxed) == 0;
@@ -41,7 +41,12 @@ static int32_t open_first_playable(PlayerContext* ctx, int32_t requested)
         // source) runs unheld, so notices and exposes are still drawn.
         hold_presentation(ctx);
         close_item(ctx);
+        ctx->display_name[0] = 0;
         bool have_path = window_send(MSG_PLAYLIST, PLAYLIST_GET_PATH, i) != 0;
+        // The notice for a list where nothing plays names the entry asked
+        // for, not the last one tried.
+        if (i == requested)
+            snprintf(requested_name, name_size, "%s", ctx->display_name);
         release_presentation(ctx);
         if (have_path && open_item(ctx, i))
             return i;
@@ -146,7 +151,8 @@ void media_thread(PlayerContext* ctx)
         // Counted from before the open: a stream whose decoder could not be
         // made for want of memory must not leave the item playing without it.
         int32_t memory_short_before = ctx->memory_short.load(std::memory_order_relaxed);
-        int32_t opened = open_first_playable(ctx, requested);
+        char requested_name[sizeof ctx->display_name];
+        int32_t opened = open_first_playable(ctx, requested, requested_name, sizeof requested_name);
         if (opened == NEWER_REQUEST)
             continue;
         if (opened < 0) {
@@ -155,7 +161,7 @@ void media_thread(PlayerContext* ctx)
             close_item(ctx);
             release_presentation(ctx);
             show_notice(ctx, " 无法播放 %d / %u - %s ", requested + 1,
-                        ctx->item_count.load(std::memory_order_relaxed), ctx->display_name);
+                        ctx->item_count.load(std::memory_order_relaxed), requested_name);
             if (ctx->quit_at_end.load(std::memory_order_relaxed))
                 window_post(MSG_CLOSE, ctx->items_opened.load(std::memory_order_relaxed) > 0 ? 0 : 1, 0);
             go_idle(ctx);

@@ -213,6 +213,9 @@ void close_item(PlayerContext* ctx)
         ctx->subtitles.external_count.store(0, std::memory_order_relaxed);
     }
     ctx->chapter_count.store(0, std::memory_order_relaxed);
+    // Nothing of the item outlives it: with the start's duration again the
+    // empty screen draws no progress markers at its old position.
+    ctx->duration_ms.store(1, std::memory_order_relaxed);
 }
 
 int open_item(PlayerContext* ctx, int32_t i)

@@ -59,6 +59,7 @@ void player_context_free(PlayerContext* ctx)
     if (ctx->subtitles.ass_library)
         ass_library_done(ctx->subtitles.ass_library);
     free(ctx->chapters);
+    delete ctx->menu_source;
     free(ctx->subtitles.external_files);
     delete ctx->item_tags;
     stats_disable(ctx);

@@ -2,6 +2,7 @@
 // external subtitle file, or subtitles off, asked for by the window thread
 // through track_switch_request and carried out by the demux loop.
 #include <cstdio>
+#include <string>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -15,22 +16,27 @@ extern "C" {
 #include "stats/stats.h"
 #include "subtitle/subtitle.h"
 
-// The track's label in the notice: what the track menu shows for it.
-static void track_label(AVStream* stream, char* out, size_t size)
+// The track's label in the notice: what its item in the track menu says.
+static std::string track_label(PlayerContext* ctx, const AVStream* stream)
 {
-    const AVDictionaryEntry* title = av_dict_get(stream->metadata, "title", nullptr, 0);
-    const AVDictionaryEntry* language = av_dict_get(stream->metadata, "language", nullptr, 0);
-    snprintf(out, size, "%d %s%s%s%s%s", stream->index, avcodec_get_name(stream->codecpar->codec_id),
-             language ? " " : "", language ? language->value : "", title ? " " : "", title ? title->value : "");
+    int32_t video = ctx->slots[SLOT_VIDEO].stream_index.load(std::memory_order_relaxed);
+    int32_t refs = ctx->video_refs.load(std::memory_order_relaxed);
+    SpinGuard guard(&ctx->menu_source_lock);
+    if (const MenuSource* source = ctx->menu_source) {
+        for (const MenuStream& s : source->streams)
+            if (s.index == stream->index)
+                return menu_text_as_notice(menu_stream_text(&s, s.index == video ? refs : s.refs));
+    }
+    char number[16];
+    snprintf(number, sizeof number, "#%d", stream->index);
+    return number;
 }
 
 // The common first step of a stream switch: notice, a seek to the current
 // position, and the slot drained.
 static void switch_notice(PlayerContext* ctx, int kind, AVStream* stream, const char* label)
 {
-    char text[266 * 3 + 1];
-    track_label(stream, text, sizeof text);
-    show_notice(ctx, " 切换%s - %s ", label, text);
+    show_notice(ctx, " 切换%s - %s ", label, track_label(ctx, stream).c_str());
     ctx->copy_request.store(0, std::memory_order_relaxed);
     stats_engine_seek(ctx, SEEK_BY_SWITCH);
     // At the very start the clock stands before 0; the seek must still be a

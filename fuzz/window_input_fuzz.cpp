@@ -75,6 +75,10 @@ void set_scene(MainWindow* w, const uint8_t** data, size_t* size)
         ctx->chapters[i].end_ms = int32_t(take(data, size, 4));
     }
     ctx->chapter_count.store(chapters);
+    // What the media thread publishes for the menu, which chapter jumps read.
+    ctx->menu_source = new MenuSource{};
+    for (uint32_t i = 0; i < chapters; i++)
+        ctx->menu_source->chapters.push_back(MenuChapter{ctx->chapters[i].start_ms, ctx->chapters[i].end_ms, ""});
     settings.always_on_top.store((scene >> 12) & 1);
 }
 
@@ -83,6 +87,8 @@ void clear_scene()
     playlist_free(ctx);
     free(ctx->chapters);
     ctx->chapters = nullptr;
+    delete ctx->menu_source;
+    ctx->menu_source = nullptr;
     ctx->chapter_count.store(0);
     ctx->format.store(nullptr);
     settings_reset(&settings);

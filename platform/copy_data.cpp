@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <deque>
 
 #include "platform/bus_internal.h"
 #include "platform/platform.h"
@@ -34,6 +35,17 @@ struct KnownCaller {
     bool allowed;
 };
 constexpr int KNOWN_CALLERS = 8;
+// How long the bus may take to say who a caller is; a caller it does not
+// name in time is refused.
+constexpr int LOOKUP_TIMEOUT_MS = 2000;
+
+// A call waiting for its caller's user to be known. Calls are answered in
+// the order they came, whoever asks.
+struct PendingCall {
+    GDBusMethodInvocation* invocation;
+    char sender[64];
+    int verdict; // -1 not known yet, 0 refused, 1 allowed
+};
 
 struct Service {
     PlatformWindow* window;
@@ -41,53 +53,39 @@ struct Service {
     GDBusNodeInfo* node;
     KnownCaller callers[KNOWN_CALLERS];
     int next_caller;
+    std::deque<PendingCall> pending;
 };
 
 // One per process, touched only on the window thread.
 Service service;
 
-bool caller_allowed(Service* s, const char* sender)
+int known_verdict(Service* s, const char* sender)
 {
-    if (!sender)
-        return false;
     for (const KnownCaller& c : s->callers)
         if (strcmp(c.name, sender) == 0)
-            return c.allowed;
-    GVariant* reply = g_dbus_connection_call_sync(
-        s->connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-        "GetConnectionUnixUser", g_variant_new("(s)", sender), G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 2000,
-        nullptr, nullptr);
-    guint32 uid = 0;
-    bool allowed = false;
-    if (reply) {
-        g_variant_get(reply, "(u)", &uid);
-        g_variant_unref(reply);
-        allowed = uid == getuid();
-    }
+            return c.allowed ? 1 : 0;
+    return -1;
+}
+
+void remember(Service* s, const char* sender, bool allowed)
+{
     KnownCaller& slot = s->callers[s->next_caller];
     s->next_caller = (s->next_caller + 1) % KNOWN_CALLERS;
     snprintf(slot.name, sizeof slot.name, "%s", sender);
     slot.allowed = allowed;
-    return allowed;
 }
 
-void on_method_call(GDBusConnection*, const gchar* sender, const gchar*, const gchar*, const gchar* method,
-                    GVariant* parameters, GDBusMethodInvocation* invocation, gpointer data)
+void answer(Service* s, PendingCall* call)
 {
-    auto* s = static_cast<Service*>(data);
-    if (strcmp(method, "CopyData") != 0) {
-        g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.UnknownMethod",
-                                                   "no such method");
-        return;
-    }
-    if (!caller_allowed(s, sender)) {
+    GDBusMethodInvocation* invocation = call->invocation;
+    if (call->verdict != 1) {
         g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.AccessDenied",
                                                    "the player takes data only from its own user");
         return;
     }
     guint64 code = 0;
     GVariant* bytes = nullptr;
-    g_variant_get(parameters, "(t@ay)", &code, &bytes);
+    g_variant_get(g_dbus_method_invocation_get_parameters(invocation), "(t@ay)", &code, &bytes);
     gsize size = 0;
     const void* payload = g_variant_get_fixed_array(bytes, &size, 1);
     CopyData message{code, static_cast<const uint8_t*>(payload), size};
@@ -95,6 +93,67 @@ void on_method_call(GDBusConnection*, const gchar* sender, const gchar*, const g
     intptr_t result = w->procedure(w->user, MSG_COPY_DATA, 0, reinterpret_cast<intptr_t>(&message));
     g_variant_unref(bytes);
     g_dbus_method_invocation_return_value(invocation, g_variant_new("(x)", gint64(result)));
+}
+
+void answer_ready(Service* s)
+{
+    while (!s->pending.empty() && s->pending.front().verdict >= 0) {
+        PendingCall call = s->pending.front();
+        s->pending.pop_front();
+        answer(s, &call);
+    }
+}
+
+void on_caller_user(GObject* source, GAsyncResult* result, gpointer data)
+{
+    char* sender = static_cast<char*>(data);
+    Service* s = &service;
+    GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
+    bool allowed = false;
+    if (reply) {
+        guint32 uid = 0;
+        g_variant_get(reply, "(u)", &uid);
+        g_variant_unref(reply);
+        allowed = uid == getuid();
+    }
+    remember(s, sender, allowed);
+    for (PendingCall& call : s->pending)
+        if (call.verdict < 0 && strcmp(call.sender, sender) == 0)
+            call.verdict = allowed ? 1 : 0;
+    g_free(sender);
+    answer_ready(s);
+}
+
+// Who the caller is comes from the bus, asked without waiting: the window
+// thread goes on meanwhile, and the call is answered when the bus has said.
+void ask_for_user(Service* s, const char* sender)
+{
+    for (const PendingCall& call : s->pending)
+        if (call.verdict < 0 && strcmp(call.sender, sender) == 0)
+            return; // asked already
+    g_dbus_connection_call(s->connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                           "GetConnectionUnixUser", g_variant_new("(s)", sender), G_VARIANT_TYPE("(u)"),
+                           G_DBUS_CALL_FLAGS_NONE, LOOKUP_TIMEOUT_MS, nullptr, on_caller_user, g_strdup(sender));
+}
+
+void on_method_call(GDBusConnection*, const gchar* sender, const gchar*, const gchar*, const gchar* method,
+                    GVariant*, GDBusMethodInvocation* invocation, gpointer data)
+{
+    auto* s = static_cast<Service*>(data);
+    if (strcmp(method, "CopyData") != 0) {
+        g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.UnknownMethod",
+                                                   "no such method");
+        return;
+    }
+    // A unique name is never reused, so the one a caller had is its own.
+    PendingCall call{invocation, {}, sender && strlen(sender) < sizeof call.sender ? -1 : 0};
+    snprintf(call.sender, sizeof call.sender, "%s", sender ? sender : "");
+    if (call.verdict < 0)
+        call.verdict = known_verdict(s, call.sender);
+    if (call.verdict < 0)
+        ask_for_user(s, call.sender);
+    s->pending.push_back(call);
+    answer_ready(s);
 }
 
 const GDBusInterfaceVTable vtable = {on_method_call, nullptr, nullptr, {}};

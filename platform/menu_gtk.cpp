@@ -89,6 +89,16 @@ void on_select(GtkMenuItem* widget, gpointer data)
     apply_marks(n, submenu);
 }
 
+// GTK turns a check item's mark over whenever its submenu opens (it
+// activates the item): a group's mark is put back at once, so only the
+// group holding the current entry is marked however the user browses.
+void on_group_toggled(GtkCheckMenuItem* widget, gpointer)
+{
+    auto* item = static_cast<const MenuItem*>(g_object_get_data(G_OBJECT(widget), ITEM_KEY));
+    if (item && bool(gtk_check_menu_item_get_active(widget)) != item->checked)
+        gtk_check_menu_item_set_active(widget, item->checked);
+}
+
 GtkWidget* make_item(NativeMenu* n, MenuItem* item)
 {
     if (item->separator)
@@ -101,6 +111,8 @@ GtkWidget* make_item(NativeMenu* n, MenuItem* item)
     if (item->submenu) {
         gtk_menu_item_set_submenu(GTK_MENU_ITEM(widget), gtk_menu_new());
         g_signal_connect(widget, "select", G_CALLBACK(on_select), n);
+        if (item->checkable)
+            g_signal_connect(widget, "toggled", G_CALLBACK(on_group_toggled), nullptr);
     } else {
         g_signal_connect(widget, "activate", G_CALLBACK(on_activate), n);
     }

@@ -1,13 +1,9 @@
 #include "playlist/playlist.h"
 
-#include <dirent.h>
-#include <fnmatch.h>
-#include <sys/stat.h>
 #include <x86intrin.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,29 +21,13 @@ namespace {
 
 // --- duplicate check index ---
 
-unsigned char ascii_lower(unsigned char c)
-{
-    return (c >= 'A' && c <= 'Z') ? c + 32 : c;
-}
-
-// Whole-string comparison that ignores ASCII letter case only, whatever the
-// locale, as the wide C library comparison does in its default locale.
-bool paths_equal_ignoring_case(const char* a, const char* b)
-{
-    for (;; a++, b++) {
-        unsigned char x = ascii_lower(static_cast<unsigned char>(*a));
-        if (x != ascii_lower(static_cast<unsigned char>(*b)))
-            return false;
-        if (x == 0)
-            return true;
-    }
-}
-
+// File names on this system are case-sensitive: A.mkv and a.mkv are two
+// files, so paths are compared byte for byte.
 uint32_t path_hash(const char* path)
 {
-    uint32_t h = 2166136261u; // FNV-1a over the lower-cased bytes
+    uint32_t h = 2166136261u; // FNV-1a
     for (const char* p = path; *p; p++)
-        h = (h ^ ascii_lower(static_cast<unsigned char>(*p))) * 16777619u;
+        h = (h ^ static_cast<unsigned char>(*p)) * 16777619u;
     // The low bits pick the slot, and FNV leaves them poorly mixed: paths
     // that differ in a digit or two would crowd into neighbouring slots.
     h ^= h >> 16;
@@ -98,7 +78,7 @@ bool index_contains(const Playlist* list, const char* path)
         return false;
     uint32_t mask = list->path_slot_count - 1;
     for (uint32_t i = path_hash(path) & mask; list->path_slots[i]; i = (i + 1) & mask) {
-        if (paths_equal_ignoring_case(list->path_slots[i], path))
+        if (strcmp(list->path_slots[i], path) == 0)
             return true;
     }
     return false;
@@ -155,96 +135,12 @@ bool set_text(char** field, const char* text)
     return true;
 }
 
-// --- folder scans ---
-
-struct ScanState {
-    PlayerContext* ctx;
-    std::vector<std::string> patterns;
-    int check_duplicates;
-    // Folders entered by this scan (device, inode): a link back up the tree
-    // or two links to one folder cannot make the scan loop or repeat.
-    std::set<std::pair<dev_t, ino_t>> visited;
-};
-
-std::vector<std::string> split_patterns(const char* patterns)
-{
-    std::vector<std::string> out;
-    const char* p = patterns;
-    while (*p) {
-        const char* end = strchr(p, ';');
-        size_t n = end ? size_t(end - p) : strlen(p);
-        if (n > 0)
-            out.emplace_back(p, n);
-        p += n + (end ? 1 : 0);
-    }
-    return out;
-}
-
-bool matches_any(const std::vector<std::string>& patterns, const char* name)
-{
-    for (const std::string& pattern : patterns) {
-        if (fnmatch(pattern.c_str(), name, FNM_CASEFOLD) == 0)
-            return true;
-    }
-    return false;
-}
-
-std::string join_path(const char* folder, const char* name)
-{
-    std::string path = folder;
-    if (path.empty() || path.back() != '/')
-        path += '/';
-    path += name;
-    return path;
-}
-
-uint32_t scan(ScanState* state, const char* folder)
-{
-    DIR* dir = opendir(folder);
-    if (!dir)
-        return 0;
-    struct stat st;
-    if (fstat(dirfd(dir), &st) != 0 || !state->visited.insert({st.st_dev, st.st_ino}).second) {
-        closedir(dir);
-        return 0;
-    }
-    uint32_t count = 0;
-    while (struct dirent* entry = readdir(dir)) {
-        const char* name = entry->d_name;
-        if (name[0] == '.' && entry->d_type == DT_DIR)
-            continue;
-        std::string path = join_path(folder, name);
-        // Links and file systems that give no type are asked once more.
-        mode_t mode = entry->d_type == DT_DIR ? S_IFDIR : entry->d_type == DT_REG ? S_IFREG : 0;
-        if (mode == 0) {
-            if (stat(path.c_str(), &st) != 0)
-                continue;
-            mode = st.st_mode;
-        }
-        if (S_ISDIR(mode)) {
-            if (name[0] != '.')
-                count += scan(state, path.c_str());
-        } else if (S_ISREG(mode) && matches_any(state->patterns, name)) {
-            playlist_add_entry(state->ctx, path.c_str(), state->check_duplicates);
-            count++;
-        }
-    }
-    closedir(dir);
-    return count;
-}
-
 uint32_t count_of(PlayerContext* ctx)
 {
     return ctx->item_count.load(std::memory_order_relaxed);
 }
 
 } // namespace
-
-int playlist_name_matches(const char* name, const char* patterns)
-{
-    const char* slash = strrchr(name, '/');
-    return matches_any(split_patterns(patterns), slash ? slash + 1 : name) ? 1 : 0;
-}
 
 int playlist_add_entry(PlayerContext* ctx, const char* path, int check_duplicates)
 {
@@ -261,28 +157,6 @@ int playlist_add_entry(PlayerContext* ctx, const char* path, int check_duplicate
     index_insert(list, copy);
     ctx->item_count.store(count + 1, std::memory_order_relaxed);
     return 1;
-}
-
-uint32_t playlist_add_path(PlayerContext* ctx, const char* path, int check_duplicates)
-{
-    struct stat st;
-    if (stat(path, &st) != 0 || !S_ISDIR(st.st_mode))
-    {
-        playlist_add_entry(ctx, path, check_duplicates);
-        return 1;
-    }
-    uint32_t met = playlist_scan_folder(ctx, path, PLAYLIST_VIDEO_PATTERNS, check_duplicates);
-    met += playlist_scan_folder(ctx, path, PLAYLIST_AUDIO_PATTERNS, check_duplicates);
-    // Pictures only come from folders without any video or sound.
-    if (met == 0)
-        met = playlist_scan_folder(ctx, path, PLAYLIST_IMAGE_PATTERNS, check_duplicates);
-    return met;
-}
-
-uint32_t playlist_scan_folder(PlayerContext* ctx, const char* folder, const char* patterns, int check_duplicates)
-{
-    ScanState state{ctx, split_patterns(patterns), check_duplicates, {}};
-    return scan(&state, folder);
 }
 
 int playlist_commit_added(PlayerContext* ctx, int append_mode, uint32_t old_count)
@@ -309,6 +183,16 @@ int playlist_commit_added(PlayerContext* ctx, int append_mode, uint32_t old_coun
     cancel_menu(ctx);
     playlist_open_request(ctx, 0, 1, -1);
     return 1;
+}
+
+uint32_t playlist_commit_batch(PlayerContext* ctx, const std::vector<std::string>& paths, int append_mode)
+{
+    uint32_t old_count = count_of(ctx);
+    for (const std::string& path : paths)
+        playlist_add_entry(ctx, path.c_str(), append_mode);
+    uint32_t added = count_of(ctx) - old_count;
+    playlist_commit_added(ctx, append_mode, old_count);
+    return added;
 }
 
 int playlist_set_title(PlayerContext* ctx, uint32_t index, const char* title)

@@ -8,7 +8,10 @@
 // the player context (`item_count`, `current_item`), where the media thread
 // reads them.
 #pragma once
+#include <atomic>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "core/core.h"
 
@@ -23,26 +26,81 @@ extern const char PLAYLIST_SUBTITLE_PATTERNS[];
 // patterns.
 int playlist_name_matches(const char* name, const char* patterns);
 
-// --- adding (window thread) ---
-// With check_duplicates nonzero, a path equal to an existing entry's path
-// ignoring ASCII letter case is refused (result 0). Otherwise a copy of the
-// path is appended with no title and no parameters; nonzero. Out of memory
-// also gives 0.
-int playlist_add_entry(PlayerContext* ctx, const char* path, int check_duplicates);
-// A folder is scanned (video, then audio, then pictures only when the first
-// two met nothing); anything else is added as it is. Returns how many files
-// were met (a path that is not a folder counts 1).
-uint32_t playlist_add_path(PlayerContext* ctx, const char* path, int check_duplicates);
-// Recursive scan of one folder with one pattern list: subfolders whose name
+// --- what may become an entry (any thread) ---
+// What a path names, as the intake sees it.
+enum PlaylistIntakeKind : int {
+    PLAYLIST_INTAKE_FILE = 0,     // a regular file
+    PLAYLIST_INTAKE_FOLDER = 1,   // a folder: its media are listed
+    PLAYLIST_INTAKE_LOCATION = 2, // "scheme://..." (not file://): handed to the demuxer as it is
+    PLAYLIST_INTAKE_MISSING = 3,  // names nothing (now)
+    PLAYLIST_INTAKE_NOT_A_FILE = 4, // a named pipe, a device, a socket
+    PLAYLIST_INTAKE_TOO_LONG = 5, // more than 779 UTF-16 units: it could never be opened
+};
+// What was refused in one batch, for its one notice.
+struct PlaylistRefusals {
+    uint32_t count = 0;
+    std::string first_path;
+    int first_reason = 0; // PlaylistIntakeKind
+};
+// 1 when the path fits the media thread's path buffer (779 UTF-16 units).
+int playlist_path_fits(const char* path);
+// The kind of path; entry_path is what the entry would hold (a file://
+// location becomes its path).
+int playlist_intake_kind(const char* path, std::string* entry_path);
+// The one check every way in makes before a path joins the list: a regular
+// file, a folder or a location is admitted (its kind is returned), and with
+// keep_missing an absolute path that names nothing yet (the command line,
+// the saved list: a disk may be mounted later). Anything else is refused:
+// -1, and it is noted in refusals (may be null).
+int playlist_admit(const char* path, int keep_missing, std::string* entry_path, PlaylistRefusals* refusals);
+// Adds what from refused to into (may be null), keeping into's first.
+void playlist_refusals_merge(PlaylistRefusals* into, const PlaylistRefusals& from);
+// One notice for everything a batch refused (none when nothing was).
+void playlist_refusals_notice(PlayerContext* ctx, const PlaylistRefusals* refusals);
+
+// --- the media of a folder (any thread: no entry is touched) ---
+struct PlaylistFolderFiles {
+    std::vector<std::string> paths; // in list order
+    PlaylistRefusals refused;       // matching names that are no regular file, or too long
+};
+// Recursive walk of one folder with one pattern list. Each folder's names
+// are taken by name, case folded, compared ordinally; subfolders whose name
 // begins with "." are skipped, every folder is entered once (symbolic-link
-// loops end), and only regular files are added. Returns how many matching
-// files were met, duplicates refused included; an unreadable folder gives 0.
+// loops end), and only regular files are taken. An unreadable folder, or one
+// that vanishes meanwhile, gives nothing. cancel (may be null) set ends the
+// walk early.
+void playlist_collect_folder(const char* folder, const char* patterns, PlaylistFolderFiles* out,
+                             const std::atomic<int>* cancel);
+// A folder's media: its videos (from every subfolder), then its sounds;
+// pictures only when the tree holds neither.
+void playlist_collect_media(const char* folder, PlaylistFolderFiles* out, const std::atomic<int>* cancel);
+
+// --- adding (window thread) ---
+// With check_duplicates nonzero, a path equal byte for byte to an existing
+// entry's path is refused (result 0): file names are case-sensitive.
+// Otherwise a copy of the path is appended with no title and no parameters;
+// nonzero. Out of memory also gives 0. No intake check: callers admit first.
+int playlist_add_entry(PlayerContext* ctx, const char* path, int check_duplicates);
+// The command line's way in: the path is admitted (a missing one kept);
+// a folder's media are added in their order, anything else as it is.
+// Returns how many files were added or met as duplicates; what was refused
+// goes to refusals (may be null).
+uint32_t playlist_add_path(PlayerContext* ctx, const char* path, int check_duplicates,
+                           PlaylistRefusals* refusals = nullptr);
+// The files of one pattern list from a folder tree (playlist_collect_folder)
+// added to the list. Returns how many there were, duplicates refused included.
 uint32_t playlist_scan_folder(PlayerContext* ctx, const char* folder, const char* patterns, int check_duplicates);
 // After a batch of additions from dropped files or the open dialogs, with
 // the count before the batch. Append mode: notice only. Replace mode: the
 // new entries replace the old ones and entry 0 is opened. Returns 1 when the
 // batch added something, else 0.
 int playlist_commit_added(PlayerContext* ctx, int append_mode, uint32_t old_count);
+// A batch gathered away from the list (a drop, the open dialog, a folder
+// listed on another thread), committed against the list as it is now: in
+// append mode its paths are added at the end (duplicates of listed entries
+// and of each other refused) with the notice; in replace mode they become
+// the whole list and the first one opens. Returns how many were added.
+uint32_t playlist_commit_batch(PlayerContext* ctx, const std::vector<std::string>& paths, int append_mode);
 // Sets (text non-empty) or clears (null or empty) an entry's title or
 // parameters. Returns 0 for an index outside the list or when out of memory.
 int playlist_set_title(PlayerContext* ctx, uint32_t index, const char* title);
@@ -91,13 +149,16 @@ intptr_t playlist_handle_message(PlayerContext* ctx, uint32_t sub_code, intptr_t
 void playlist_item_ended(PlayerContext* ctx);
 // Media_path and display_name of entry index. Returns 1 when they were
 // filled, 0 when the index lies outside the list or the path needs more
-// than 779 UTF-16 units (the entry cannot be opened).
+// than 779 UTF-16 units (the entry cannot be opened; display_name still
+// names it).
 int playlist_fill_path(PlayerContext* ctx, intptr_t index);
 // Frees the previous open options, then builds ctx->open_options from
 // the entry's parameters. Returns the address of ctx->open_options (an
 // AVDictionary**, what the open call takes) when it holds a pair, else 0.
 intptr_t playlist_build_options(PlayerContext* ctx, intptr_t index);
-// Waits (1 ms steps) until the video decoder has returned 128 frames
-// since its stream was opened or the item has run dry, then sets
-// seek_target_ms to target_ms.
+// Sub-code 5: a thread of its own waits (1 ms steps) until the video
+// decoder has returned 128 frames since its stream was opened or the item
+// has run dry, then sets seek_target_ms to target_ms; returns at once. The
+// seek is dropped when another item opens, another seek is asked for or a
+// newer deferred seek comes meanwhile.
 void playlist_deferred_seek(PlayerContext* ctx, int32_t target_ms);

@@ -1,4 +1,5 @@
 #include <glib.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <cstring>
@@ -72,13 +73,9 @@ int playlist_fill_path(PlayerContext* ctx, intptr_t index)
     const PlaylistEntry* entry = entry_at(ctx, index);
     if (!entry)
         return 0;
-    size_t length = strlen(entry->path);
-    // A path cut short would name another file: such an entry is invalid.
-    if (utf16_units(entry->path, length) > MEDIA_PATH_UNITS - 1 || length + 1 > sizeof ctx->media_path)
-        return 0;
-    memcpy(ctx->media_path, entry->path, length + 1);
     // The display name is shown, so it must be UTF-8 even when the path is
-    // not: such names are read in the legacy encoding.
+    // not: such names are read in the legacy encoding. It is filled for an
+    // entry that cannot be opened too: the notice that says so names it.
     const char* name = playlist_display_name(entry);
     size_t name_length = strlen(name);
     char converted[sizeof ctx->media_path * 2];
@@ -96,6 +93,10 @@ int playlist_fill_path(PlayerContext* ctx, intptr_t index)
     }
     utf8_copy_units(ctx->display_name, sizeof ctx->display_name, name, name_length, DISPLAY_NAME_UNITS - 1);
     g_free(repaired);
+    // A path cut short would name another file: such an entry is invalid.
+    if (!playlist_path_fits(entry->path))
+        return 0;
+    memcpy(ctx->media_path, entry->path, strlen(entry->path) + 1);
     return 1;
 }
 
@@ -128,9 +129,30 @@ intptr_t playlist_build_options(PlayerContext* ctx, intptr_t index)
     return reinterpret_cast<intptr_t>(&ctx->open_options);
 }
 
-void playlist_deferred_seek(PlayerContext* ctx, int32_t target_ms)
+namespace {
+
+struct DeferredSeek {
+    PlayerContext* ctx;
+    int32_t target_ms;
+    uint32_t serial;
+    AVFormatContext* item;
+};
+
+// The seek is still wanted: no newer deferred seek, the same item open, and
+// no seek asked for meanwhile (the user's, asked later, wins).
+bool still_wanted(const DeferredSeek* d)
 {
-    for (int waited = 0; waited < DEFERRED_SEEK_MAX_WAIT_MS &&
+    PlayerContext* ctx = d->ctx;
+    return ctx->deferred_seek_serial.load(std::memory_order_acquire) == d->serial &&
+           ctx->format.load(std::memory_order_acquire) == d->item &&
+           ctx->seek_target_ms.load(std::memory_order_relaxed) < 0;
+}
+
+void* wait_then_seek(void* arg)
+{
+    auto* d = static_cast<DeferredSeek*>(arg);
+    PlayerContext* ctx = d->ctx;
+    for (int waited = 0; waited < DEFERRED_SEEK_MAX_WAIT_MS && still_wanted(d) &&
                          ctx->video_frames_out.load(std::memory_order_relaxed) < 128;
          waited++) {
         ctx->clock_ms.store(OPEN_INDEX_STOP, std::memory_order_relaxed);
@@ -139,6 +161,31 @@ void playlist_deferred_seek(PlayerContext* ctx, int32_t target_ms)
             ctx->packets_in_flight.load(std::memory_order_acquire) == 0)
             break;
     }
+    if (still_wanted(d))
+        request_seek(ctx, d->target_ms, SEEK_KEEP_FORWARD);
+    delete d;
+    ctx->deferred_seek_waiters.fetch_sub(1, std::memory_order_release); // the last touch of the context
+    return nullptr;
+}
+
+} // namespace
+
+void playlist_deferred_seek(PlayerContext* ctx, int32_t target_ms)
+{
+    // The wait for the decoder runs on a thread of its own: the window
+    // thread, which asked for nothing, goes on with its messages.
+    auto* d = new DeferredSeek{ctx, target_ms, ctx->deferred_seek_serial.fetch_add(1, std::memory_order_acq_rel) + 1,
+                               ctx->format.load(std::memory_order_acquire)};
+    ctx->clock_ms.store(OPEN_INDEX_STOP, std::memory_order_relaxed);
+    pthread_t thread;
+    ctx->deferred_seek_waiters.fetch_add(1, std::memory_order_relaxed);
+    if (pthread_create(&thread, nullptr, wait_then_seek, d) == 0) {
+        pthread_detach(thread);
+        return;
+    }
+    // No thread to wait on: the seek is carried out at once.
+    ctx->deferred_seek_waiters.fetch_sub(1, std::memory_order_relaxed);
+    delete d;
     request_seek(ctx, target_ms, SEEK_KEEP_FORWARD);
 }
 

@@ -141,17 +141,23 @@ std::string numbered_key(int32_t index, const char* suffix)
 
 // Appends the saved entries. A missing or empty entry key is skipped
 // without shifting the later ones, which keep their own numbered keys.
+// Each path is admitted like any other: a pipe or a device saved there, or
+// a path too long to open, is left out, and one notice says so. A file on a
+// disk not mounted now keeps its entry.
 void load_entries(PlayerContext* ctx, const SettingsFile* file, int32_t count)
 {
     std::vector<SettingsSavedEntry> entries;
     settings_file_saved_entries(file, count, &entries);
+    PlaylistRefusals refused;
+    std::string path;
     for (const SettingsSavedEntry& e : entries) {
-        if (!playlist_add_entry(ctx, e.path.c_str(), 0))
+        if (playlist_admit(e.path.c_str(), 1, &path, &refused) < 0 || !playlist_add_entry(ctx, path.c_str(), 0))
             continue;
         uint32_t index = ctx->item_count.load(std::memory_order_relaxed) - 1;
         playlist_set_params(ctx, index, e.params.c_str());
         playlist_set_title(ctx, index, e.title.c_str());
     }
+    playlist_refusals_notice(ctx, &refused);
 }
 
 struct PlaybackState {
@@ -408,11 +414,15 @@ std::string settings_default_path(const char* executable_path, const char* confi
         if (dot != std::string::npos && dot > 0)
             base.resize(dot);
         std::string beside = exe.substr(0, slash + 1) + base + ".ini";
-        // Portable use: the file beside the program, when it is there or
-        // can be made there. A program installed among the system's own is
-        // never portable, even for root, who could write there.
+        // Portable use: the file beside the program, but only where this
+        // user can write it (the save replaces it through the folder).
+        // Another user's file there would be read and never saved. A program
+        // installed among the system's own is never portable, even for root,
+        // who could write there.
         bool system_folder = exe.rfind("/usr/", 0) == 0 || exe.rfind("/bin/", 0) == 0 || exe.rfind("/sbin/", 0) == 0;
-        if (access(beside.c_str(), F_OK) == 0 || (!system_folder && access(folder.c_str(), W_OK) == 0))
+        bool file_ours = faccessat(AT_FDCWD, beside.c_str(), F_OK, AT_EACCESS) != 0 ||
+                         faccessat(AT_FDCWD, beside.c_str(), R_OK | W_OK, AT_EACCESS) == 0;
+        if (!system_folder && file_ours && faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0)
             return beside;
     }
     if (config_home && config_home[0] == '/')

@@ -161,7 +161,7 @@ const KeySlot* lookup(const SettingsFile* file, const char* key, std::u16string*
     return find_key(file, scratch->data(), scratch->size());
 }
 
-std::string slot_text(const SettingsFile* file, const KeySlot& slot);
+std::string slot_text(const SettingsFile* file, const KeySlot& slot, bool whole);
 
 } // namespace
 
@@ -317,17 +317,18 @@ std::string settings_get_text(const SettingsFile* file, const char* key)
 {
     std::u16string scratch;
     const KeySlot* slot = lookup(file, key, &scratch);
-    return slot ? slot_text(file, *slot) : std::string();
+    return slot ? slot_text(file, *slot, false) : std::string();
 }
 
 namespace {
 
-// The text of one slot's value as UTF-8, cut after 779 UTF-16 units.
-std::string slot_text(const SettingsFile* file, const KeySlot& slot)
+// The text of one slot's value as UTF-8, cut after 779 UTF-16 units unless
+// it is taken whole.
+std::string slot_text(const SettingsFile* file, const KeySlot& slot, bool whole)
 {
     std::string out;
     size_t length = slot.value_length;
-    if (length > TEXT_VALUE_UNITS) {
+    if (length > TEXT_VALUE_UNITS && !whole) {
         length = TEXT_VALUE_UNITS;
         // Never keep half of a surrogate pair.
         char16_t last = file->text[slot.value_start + length - 1];
@@ -386,9 +387,10 @@ void settings_file_saved_entries(const SettingsFile* file, int32_t count, std::v
     for (size_t i = 0; i < found.size(); i++) {
         if (found[i].kind != 0)
             continue; // texts of an index without a path
-        SettingsSavedEntry entry{found[i].index, slot_text(file, *found[i].slot), {}, {}};
+        // A path is taken whole: one cut short would name another file.
+        SettingsSavedEntry entry{found[i].index, slot_text(file, *found[i].slot, true), {}, {}};
         for (; i + 1 < found.size() && found[i + 1].index == entry.index; i++)
-            (found[i + 1].kind == 1 ? entry.params : entry.title) = slot_text(file, *found[i + 1].slot);
+            (found[i + 1].kind == 1 ? entry.params : entry.title) = slot_text(file, *found[i + 1].slot, false);
         if (!entry.path.empty())
             out->push_back(std::move(entry));
     }

@@ -20,7 +20,8 @@ struct SettingsSavedEntry {
     std::string path, params, title;
 };
 // The saved entries whose index lies in [0, count) and whose path is not
-// empty, in increasing index order. Indices are read as "%d" writes them (no
+// empty, in increasing index order. Paths are whole, however long (titles
+// and parameters are cut after 779 UTF-16 units). Indices are read as "%d" writes them (no
 // sign, no leading zero). Found in one pass over the keys, without trying
 // every number up to count.
 void settings_file_saved_entries(const SettingsFile* file, int32_t count, std::vector<SettingsSavedEntry>* out);

@@ -434,6 +434,11 @@ bool stats_write_json(PlayerContext* ctx, const char* path, const char* exit_rea
     fprintf(f, "],\"window_drags\":{\"count\":%d,\"total_ms\":%lld,\"pictures\":%lld,\"max_gap_ms\":%d}",
             s->drag_count.load(), (long long)s->drag_total_ms.load(), (long long)s->drag_pictures.load(),
             s->drag_max_gap_ms.load());
+    fprintf(f, ",\"window_longest_hold_ms\":%d,\"window_holds\":[", s->hold_longest_ms);
+    for (int32_t i = 0; i < s->hold_count; i++)
+        fprintf(f, "%s[%u,%d,%d,%d]", i ? "," : "", s->holds[i].end_wall_ms, s->holds[i].held_ms, s->holds[i].cpu_ms,
+                s->holds[i].queued_ms);
+    fputc(']', f);
     fputs(",", f);
     stats_write_notices_and_state(f, ctx, s);
     fputs(",\"menu\":", f);

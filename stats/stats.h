@@ -98,7 +98,24 @@ struct Stats {
     // The context menu as last shown, as JSON; empty while none was shown.
     // Written under lock.
     std::string menu_json;
+    // How long the window thread's loop was held from its messages, as a
+    // timer on that loop sees it (window thread only): the last tick, the
+    // longest hold, and each hold of STATS_HOLD_LISTED_MS or more with the
+    // engine's clock at its end, the processor time the window thread used
+    // meanwhile and the time it waited, ready to run, for a processor busy
+    // with other programs (-1 where the system does not say).
+    uint32_t hold_last_tick_ms; // 0 before the first tick
+    int64_t hold_last_cpu_ns, hold_last_queued_ns;
+    int32_t hold_longest_ms;
+    int32_t hold_count;
+    struct StatsHold {
+        uint32_t end_wall_ms;
+        int32_t held_ms;
+        int32_t cpu_ms;
+        int32_t queued_ms;
+    } holds[256];
 };
+constexpr int32_t STATS_HOLD_LISTED_MS = 20;
 
 // Switches statistics on for this run; call before the engine starts.
 // start_wall_ms is the program's start on the engine's clock. Returns the
@@ -174,6 +191,10 @@ void stats_append_json_string(std::string* out, const char* text);
 void stats_window_drag(PlayerContext* ctx, int active);
 // The picture-shown hook of the drag figures. Presentation thread.
 void stats_drag_picture(Stats* s, uint32_t now_wall_ms);
+// ---- the window thread's loop (stats_drag.cpp) ----
+// One tick of a timer of period_ms on the window thread's loop: the time
+// beyond the period since the last tick is how long the loop was held.
+void stats_window_tick(PlayerContext* ctx, uint32_t period_ms);
 // ---- decoding and presentation paths ----
 // The decoder thread decoded a picture this way ("software", "vaapi", "cuda").
 void stats_item_decoder(PlayerContext* ctx, const char* name);

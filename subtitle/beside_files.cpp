@@ -2,10 +2,14 @@
 #include <dirent.h>
 #include <fnmatch.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
+#include "core/core.h"
 #include "subtitle/subtitle.h"
 
 static bool is_subtitle_name(const char* name)
@@ -47,16 +51,23 @@ int find_subtitle_files(const char* media_path, void (*found)(void* user, const 
         DIR* dir = opendir(folder.c_str());
         if (!dir)
             return count;
+        std::vector<std::pair<std::string, std::string>> names; // order key, name
         while (dirent* entry = readdir(dir)) {
             // Letter case does not tell files apart here: film.srt belongs to Film.mkv.
             if (fnmatch(pattern.c_str(), entry->d_name, FNM_PERIOD | FNM_CASEFOLD) != 0 ||
                 !is_subtitle_name(entry->d_name))
                 continue;
-            std::string path = prefix + entry->d_name;
+            names.emplace_back(name_order_key(entry->d_name, strlen(entry->d_name)), entry->d_name);
+        }
+        closedir(dir);
+        // In the order a folder is listed (readdir's own order is arbitrary):
+        // the first that loads is the one shown.
+        std::sort(names.begin(), names.end());
+        for (const auto& name : names) {
+            std::string path = prefix + name.second;
             found(user, path.c_str());
             count++;
         }
-        closedir(dir);
     }
     return count;
 }

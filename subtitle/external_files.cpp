@@ -14,27 +14,10 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
-#include <glib.h>
-
 #include "core/core.h"
 #include "subtitle/subtitle.h"
 
 // ---- The list ------------------------------------------------------------
-
-// Paths compare equal ignoring case; a path that is not UTF-8 is compared
-// by its bytes with ASCII case folded.
-static bool paths_equal_ignoring_case(const char* a, const char* b)
-{
-    size_t la = strlen(a), lb = strlen(b);
-    if (!utf8_is_valid(a, la) || !utf8_is_valid(b, lb))
-        return g_ascii_strcasecmp(a, b) == 0;
-    char* fa = g_utf8_casefold(a, gssize(la));
-    char* fb = g_utf8_casefold(b, gssize(lb));
-    bool equal = fa && fb && strcmp(fa, fb) == 0;
-    g_free(fa);
-    g_free(fb);
-    return equal;
-}
 
 int add_external_file(SubtitleState* state, const char* path)
 {
@@ -45,7 +28,8 @@ int add_external_file(SubtitleState* state, const char* path)
     SpinGuard guard(&state->subtitle_lock);
     uint32_t count = state->external_count.load(std::memory_order_relaxed);
     for (uint32_t i = 0; i < count; i++) {
-        if (paths_equal_ignoring_case(state->external_files[i], path))
+        // File names are case-sensitive here: film.SRT and film.srt are two files.
+        if (strcmp(state->external_files[i], path) == 0)
             return 0;
     }
     if (count + 1 > state->external_capacity) {

@@ -146,8 +146,8 @@ case "$mode" in
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 LSAN_OPTIONS="suppressions=$root/tests/lsan.supp" UBSAN_OPTIONS=print_stacktrace=1 run_tests build-asan || failed=1
     build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMV_SANITIZE=thread -DMV_BUILD_BENCH=OFF
     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp" run_tests build-tsan || failed=1
-    # Fuzzing: the subtitle file, tag-stripping and window input targets, 30 s side by side under ASan (clang + libFuzzer).
-    say "fuzz: subtitle and window input targets"
+    # Fuzzing: the subtitle file, tag-stripping, window input, settings file and data message targets, 30 s side by side under ASan (clang + libFuzzer).
+    say "fuzz: subtitle, window input, settings file and data message targets"
     "$root/fuzz/run.sh" "$root/build-fuzz" 30 || failed=1
     if [ $failed -ne 0 ]; then
       say "tests: FAILED"

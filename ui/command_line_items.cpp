@@ -74,6 +74,7 @@ static std::string current_folder()
 void command_line_to_playlist(const std::vector<std::string>& items, const CommandLinePlaylist* playlist)
 {
     std::string folder = current_folder();
+    PlaylistRefusals refused;
     std::string options;  // each option followed by U+0001
     std::string title;
     bool title_pending = false;
@@ -93,7 +94,7 @@ void command_line_to_playlist(const std::vector<std::string>& items, const Comma
             continue;
         std::string path = command_line_absolute_path(item, folder);
         uint32_t before = playlist->count(playlist->user);
-        playlist->add_path(playlist->user, path.c_str());
+        playlist->add_path(playlist->user, path.c_str(), &refused);
         uint32_t after = playlist->count(playlist->user);
         if (after > before) {
             // The list joins pairs with U+0001 and has no separator at the end.
@@ -108,6 +109,8 @@ void command_line_to_playlist(const std::vector<std::string>& items, const Comma
         title.clear();
         title_pending = false;
     }
+    if (playlist->report_refused)
+        playlist->report_refused(playlist->user, &refused);
 }
 
 static uint32_t player_count(void* user)
@@ -115,9 +118,14 @@ static uint32_t player_count(void* user)
     return static_cast<PlayerContext*>(user)->item_count.load(std::memory_order_relaxed);
 }
 
-static void player_add_path(void* user, const char* path)
+static void player_add_path(void* user, const char* path, PlaylistRefusals* refused)
 {
-    playlist_add_path(static_cast<PlayerContext*>(user), path, 1);
+    playlist_add_path(static_cast<PlayerContext*>(user), path, 1, refused);
+}
+
+static void player_report_refused(void* user, const PlaylistRefusals* refused)
+{
+    playlist_refusals_notice(static_cast<PlayerContext*>(user), refused);
 }
 
 static void player_set_texts(void* user, uint32_t index, const char* parameters, const char* title)
@@ -131,7 +139,7 @@ static void player_set_texts(void* user, uint32_t index, const char* parameters,
 
 CommandLinePlaylist command_line_playlist_of(PlayerContext* ctx)
 {
-    return CommandLinePlaylist{ctx, player_count, player_add_path, player_set_texts};
+    return CommandLinePlaylist{ctx, player_count, player_add_path, player_set_texts, player_report_refused};
 }
 
 void command_line_to_player(PlayerContext* ctx, const std::vector<std::string>& items)

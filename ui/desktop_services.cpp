@@ -4,6 +4,7 @@
 
 #include "platform/platform.h"
 #include "settings/settings.h"
+#include "stats/stats.h"
 #include "ui/services_internal.h"
 
 const char HOTKEY_HELP_TITLE[] = "已开启全局热键";
@@ -78,6 +79,10 @@ void trim_soon(MainWindow* w)
 
 void window_timer_elapsed(MainWindow* w, unsigned number)
 {
+    if (number == HOLD_TIMER) {
+        stats_window_tick(&reinterpret_cast<AppBlock*>(w)->player, HOLD_PERIOD_MS);
+        return;
+    }
     if (number != TRIM_TIMER)
         return;
     trim_working_set();
@@ -123,6 +128,10 @@ void desktop_services_start(MainWindow* w)
                                platform_timer_stop, platform_show_information, platform_power_block,
                                platform_power_release_at_exit};
     w->services = &services;
+    // With --stats, a timer on the window thread's loop measures how long
+    // the loop is ever held from its messages.
+    if (stats_of(&reinterpret_cast<AppBlock*>(w)->player))
+        platform_timer_start(w->handle, HOLD_TIMER, HOLD_PERIOD_MS);
     exit_sequence_add(release_at_exit);
     // The interface shows the items' covers: the engine looks for them.
     reinterpret_cast<AppBlock*>(w)->player.covers_wanted.store(1, std::memory_order_relaxed);

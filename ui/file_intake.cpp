@@ -1,7 +1,5 @@
 // Files that arrive from outside while the player runs: dropped on the
 // window, or handed over by another program's data message.
-#include <sys/stat.h>
-
 #include <cstring>
 #include <string>
 
@@ -15,24 +13,13 @@ namespace {
 constexpr uint64_t COPY_DATA_APPEND = 0x6170;
 constexpr uint64_t COPY_DATA_SET_TITLE = 0x7374;
 constexpr uint64_t COPY_DATA_SET_PARAMS = 0x7370;
-// A text longer than this could not be stored with the list (the settings
-// file cuts values there) and a longer path could not be opened.
+// A title or parameters longer than this could not be stored with the list
+// (the settings file cuts them there).
 constexpr size_t ENTRY_TEXT_UNITS = 779;
 
 PlayerContext* context_of(MainWindow* w)
 {
     return &reinterpret_cast<AppBlock*>(w)->player;
-}
-
-// Only what can be played or scanned: a file or a folder that exists. A
-// named pipe or a device would block the player that opens it.
-bool droppable(const char* path, bool* is_folder)
-{
-    struct stat st;
-    if (!path || !*path || stat(path, &st) != 0)
-        return false;
-    *is_folder = S_ISDIR(st.st_mode);
-    return S_ISREG(st.st_mode) || *is_folder;
 }
 
 // The payload's text: up to its first zero byte, or all of it.
@@ -52,10 +39,18 @@ bool fits_an_entry(const std::string& text)
     return text.size() <= ENTRY_TEXT_UNITS * 3 && utf16_units(text.data(), text.size()) <= ENTRY_TEXT_UNITS;
 }
 
-intptr_t append_entry(PlayerContext* ctx, const std::string& path)
+// Appended as it is: a folder is not listed. The path is admitted like any
+// other: a pipe, a device or a path too long to open is refused, with its
+// notice; a file that is not there yet is kept (the sender may be making it),
+// as the command line keeps one.
+intptr_t append_entry(PlayerContext* ctx, const std::string& payload)
 {
-    if (path.empty() || !fits_an_entry(path))
+    PlaylistRefusals refused;
+    std::string path;
+    if (payload.empty() || playlist_admit(payload.c_str(), 1, &path, &refused) < 0) {
+        playlist_refusals_notice(ctx, &refused);
         return -1;
+    }
     // The next menu shown must list the new entry. One being shown stays
     // under the user's pointer and is built anew at its next showing.
     if (ctx->menu_depth.load(std::memory_order_acquire) == 0)
@@ -85,27 +80,24 @@ void window_drop_files(MainWindow* w, const DroppedFiles* drop)
     PlayerContext* ctx = context_of(w);
     if (!drop || !drop->paths)
         return;
-    int append_mode = drop->append_mode ? 1 : 0;
-    uint32_t old_count = ctx->item_count.load(std::memory_order_relaxed);
-    uint32_t old_subtitles = ctx->subtitles.external_count.load(std::memory_order_acquire);
+    IntakeRequest request;
+    request.append_mode = drop->append_mode ? 1 : 0;
+    request.after = INTAKE_THEN_SUBTITLES;
+    request.old_subtitles = ctx->subtitles.external_count.load(std::memory_order_acquire);
     for (uint32_t i = 0; i < drop->count; i++) {
         const char* path = drop->paths[i];
-        bool is_folder = false;
-        if (!droppable(path, &is_folder))
+        if (!path || !*path)
             continue;
-        if (!is_folder && playlist_name_matches(path, PLAYLIST_SUBTITLE_PATTERNS))
-            add_external_file(&ctx->subtitles, path);
-        else
-            playlist_add_path(ctx, path, append_mode);
+        size_t before = request.paths.size();
+        int kind = intake_admit(&request, path);
+        // A subtitle file joins the item's subtitle list, not the playlist.
+        if (kind == PLAYLIST_INTAKE_FILE && playlist_name_matches(path, PLAYLIST_SUBTITLE_PATTERNS)) {
+            add_external_file(&ctx->subtitles, request.paths.back().c_str());
+            request.paths.resize(before);
+            request.is_folder.resize(before);
+        }
     }
-    if (playlist_commit_added(ctx, append_mode, old_count))
-        return;
-    bool item_open = ctx->format.load(std::memory_order_acquire) != nullptr;
-    if (item_open && ctx->subtitles.external_count.load(std::memory_order_acquire) > old_subtitles) {
-        // The cached menu lists the old subtitle files.
-        cancel_menu(ctx);
-        ctx->track_switch_request.store(int32_t(2020 + old_subtitles), std::memory_order_release);
-    }
+    intake_submit(w, std::move(request));
 }
 
 intptr_t window_copy_data(MainWindow* w, const CopyData* data)

@@ -1,5 +1,6 @@
 // The named actions the keys, buttons, hot keys and commands share.
 #include <algorithm>
+#include <vector>
 
 #include "core/core.h"
 #include "decode/decode.h"
@@ -92,23 +93,42 @@ int32_t chapter_step_target(const Chapter* chapters, uint32_t count, int32_t clo
     return target >= 0 && target < int64_t(count) ? int32_t(target) : -1;
 }
 
+// The open item's chapter times, as the media thread published them for
+// the menu. The media thread rewrites its own chapter array when the next
+// item opens, so the window thread reads only this copy, under its lock.
+static std::vector<Chapter> chapter_times(PlayerContext* ctx)
+{
+    std::vector<Chapter> chapters;
+    SpinGuard guard(&ctx->menu_source_lock);
+    if (const MenuSource* source = ctx->menu_source) {
+        chapters.resize(source->chapters.size());
+        for (size_t i = 0; i < chapters.size(); i++) {
+            chapters[i].start_ms = source->chapters[i].start_ms;
+            chapters[i].end_ms = source->chapters[i].end_ms;
+            chapters[i].title[0] = 0;
+        }
+    }
+    return chapters;
+}
+
 void action_chapter_step(MainWindow* w, int forward)
 {
     PlayerContext* ctx = context_of(w);
-    uint32_t count = ctx->chapter_count.load(std::memory_order_acquire);
-    if (!count || !ctx->chapters)
+    std::vector<Chapter> chapters = chapter_times(ctx);
+    if (chapters.empty())
         return;
-    int32_t target = chapter_step_target(ctx->chapters, count, ctx->clock_ms.load(std::memory_order_relaxed), forward);
+    int32_t target = chapter_step_target(chapters.data(), uint32_t(chapters.size()),
+                                         ctx->clock_ms.load(std::memory_order_relaxed), forward);
     if (target >= 0)
         action_go_to_chapter(ctx, target);
 }
 
 void action_go_to_chapter(PlayerContext* ctx, int64_t index)
 {
-    uint32_t count = ctx->chapter_count.load(std::memory_order_acquire);
-    if (index < 0 || index >= int64_t(count) || !ctx->chapters || !item_open(ctx))
+    std::vector<Chapter> chapters = chapter_times(ctx);
+    if (index < 0 || index >= int64_t(chapters.size()) || !item_open(ctx))
         return;
-    int32_t start = ctx->chapters[index].start_ms;
+    int32_t start = chapters[size_t(index)].start_ms;
     action_seek_to(ctx, start < 0 ? 0 : start, 0);
 }
 

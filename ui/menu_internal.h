@@ -47,16 +47,6 @@ MenuTree* menu_build(PlayerContext* ctx);
 // the radio mark on the chapter that holds the playback position.
 void menu_sync_marks(PlayerContext* ctx, MenuTree* tree);
 
-// "%5d - %s" of entry index (zero-based) with its title or path, cut to 292
-// UTF-16 units, as menu text.
-std::string menu_entry_text(uint32_t index, const char* name);
-// The text of a stream's item; refs are the decoder's reference frames.
-std::string menu_stream_text(const MenuStream* stream, int32_t refs);
-// Text from files and metadata made safe for a menu: valid UTF-8 (the
-// legacy encoding is tried first), control characters as spaces, and "&"
-// doubled so that it shows as itself.
-std::string menu_plain_text(const char* text, size_t length);
-
 // The first item with the identifier, depth first; null when none.
 MenuItem* menu_find(std::vector<MenuItem>* items, int32_t id);
 

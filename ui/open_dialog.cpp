@@ -10,22 +10,12 @@
 
 namespace {
 
-struct Adding {
-    PlayerContext* ctx;
-    int append_mode;
-    uint32_t files_met;
-};
-
-void add_file(void* user, const char* path)
+// The dialog runs a loop of its own: what is chosen is gathered here and
+// committed after it has closed, against the list as it is then (entries
+// may have come in meanwhile, or the list been replaced).
+void add_chosen(void* user, const char* path)
 {
-    auto* adding = static_cast<Adding*>(user);
-    playlist_add_entry(adding->ctx, path, adding->append_mode);
-}
-
-void add_folder(void* user, const char* path)
-{
-    auto* adding = static_cast<Adding*>(user);
-    adding->files_met += playlist_add_path(adding->ctx, path, adding->append_mode);
+    intake_admit(static_cast<IntakeRequest*>(user), path);
 }
 
 } // namespace
@@ -35,13 +25,12 @@ void open_files_dialog(MainWindow* w, int append_mode, int folder)
     PlayerContext* ctx = &reinterpret_cast<AppBlock*>(w)->player;
     if (!ctx->window)
         return;
-    uint32_t old_count = ctx->item_count.load(std::memory_order_relaxed);
-    Adding adding{ctx, append_mode ? 1 : 0, 0};
+    IntakeRequest request;
+    request.append_mode = append_mode ? 1 : 0;
     if (folder) {
-        int chosen = platform_choose_files(ctx->window, append_mode ? "添加目录到列表" : "打开目录", 1, nullptr, 0,
-                                           playlist_name_matches, add_folder, &adding);
-        if (chosen && adding.files_met == 0)
-            show_notice(ctx, " 目录中没有媒体文件! ");
+        request.after = INTAKE_THEN_FOLDER_NOTICE;
+        platform_choose_files(ctx->window, append_mode ? "添加目录到列表" : "打开目录", 1, nullptr, 0,
+                              playlist_name_matches, add_chosen, &request);
     } else {
         std::string media = std::string(PLAYLIST_VIDEO_PATTERNS) + ";" + PLAYLIST_AUDIO_PATTERNS + ";" +
                             PLAYLIST_IMAGE_PATTERNS;
@@ -53,7 +42,11 @@ void open_files_dialog(MainWindow* w, int append_mode, int folder)
             {"所有文件", "*.*"},
         };
         platform_choose_files(ctx->window, append_mode ? "添加文件到列表" : "打开文件", 0, filters,
-                              int(sizeof filters / sizeof filters[0]), playlist_name_matches, add_file, &adding);
+                              int(sizeof filters / sizeof filters[0]), playlist_name_matches, add_chosen, &request);
+        // Files chosen are files: a folder picked in the file dialog is not listed.
+        request.is_folder.assign(request.paths.size(), 0);
     }
-    playlist_commit_added(ctx, adding.append_mode, old_count);
+    if (request.paths.empty() && !request.refused.count)
+        return; // cancelled
+    intake_submit(w, std::move(request));
 }

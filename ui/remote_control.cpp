@@ -1,8 +1,6 @@
 // The window's side of the desktop media-player interface: the state it
 // reports, and each of its calls as the named action a key or a click would
 // run, notices included. Window thread only.
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstring>
 
@@ -90,32 +88,20 @@ static int seek_by(PlayerContext* ctx, int64_t offset_us)
     return 0;
 }
 
-static int entry_with_path(PlayerContext* ctx, const char* path)
-{
-    uint32_t count = ctx->item_count.load(std::memory_order_relaxed);
-    for (uint32_t i = 0; i < count; i++)
-        if (strcmp(ctx->playlist.items[i].path, path) == 0)
-            return int(i);
-    return -1;
-}
-
 // A file (or a folder of media) joins the list and plays; a file already in
-// it plays from its entry.
-static int open_path(PlayerContext* ctx, const char* path)
+// it plays from its entry. A folder is listed on a thread of its own, so the
+// call is answered at once and its first entry plays when it is in. What is
+// not a file or a folder is refused, with its notice.
+static int open_path(MainWindow* w, PlayerContext* ctx, const char* path)
 {
-    struct stat st;
-    if (!path || stat(path, &st) != 0)
+    IntakeRequest request;
+    request.append_mode = 1;
+    request.after = INTAKE_THEN_PLAY;
+    if (!path || intake_admit(&request, path) < 0) {
+        playlist_refusals_notice(ctx, &request.refused);
         return -1;
-    uint32_t before = ctx->item_count.load(std::memory_order_relaxed);
-    playlist_add_path(ctx, path, 1);
-    int index = -1;
-    if (playlist_commit_added(ctx, 1, before))
-        index = int(before);
-    else
-        index = entry_with_path(ctx, path);
-    if (index < 0)
-        return -1;
-    playlist_open_request(ctx, index, 1, -1);
+    }
+    intake_submit(w, std::move(request));
     return 0;
 }
 
@@ -166,7 +152,7 @@ int remote_act(MainWindow* w, int action, int64_t value, const char* path)
         request_redraw(ctx);
         return 0;
     case MPRIS_OPEN:
-        return open_path(ctx, path);
+        return open_path(w, ctx, path);
     default:
         return -1;
     }

@@ -44,6 +44,9 @@ void set_trim_hook(void (*hook)());
 // The window's timer 0: trim once, a second after the engine asked.
 constexpr unsigned TRIM_TIMER = 0;
 constexpr unsigned TRIM_DELAY_MS = 1000;
+// The window's timer 1, with --stats only: how long the loop is held.
+constexpr unsigned HOLD_TIMER = 1;
+constexpr unsigned HOLD_PERIOD_MS = 10;
 
 // ---- the media-player interface's side in the window (remote_control.cpp) ----
 // The state the interface reports.

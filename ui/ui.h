@@ -67,14 +67,18 @@ void command_track(PlayerContext* ctx, int32_t command_id);
 // ---- the command line ----
 // The playlist as the command line sees it; the window binds it to the real
 // playlist, tests to a fake one.
+struct PlaylistRefusals;
 struct CommandLinePlaylist {
     void* user;
     uint32_t (*count)(void* user);
-    // Adds a file, or the media of a folder, with the duplicate check on.
-    void (*add_path)(void* user, const char* path);
+    // Adds a file, or the media of a folder, with the duplicate check on;
+    // what cannot be an entry is noted in refused.
+    void (*add_path)(void* user, const char* path, PlaylistRefusals* refused);
     // Gives the entry at index its parameters (key=value pairs joined by
     // U+0001) and title; a null text leaves that field as it is.
     void (*set_texts)(void* user, uint32_t index, const char* parameters, const char* title);
+    // Once, after the last item: what was refused, for its one notice (may be null).
+    void (*report_refused)(void* user, const PlaylistRefusals* refused);
 };
 
 // Applies the items left after the program's own "--" options, in order:

@@ -2,7 +2,10 @@
 // tests): the desktop window's table of calls and the window's geometry.
 #pragma once
 #include <cstdint>
+#include <string>
+#include <vector>
 
+#include "playlist/playlist.h"
 #include "ui/ui.h"
 
 // ---- the desktop ----
@@ -123,6 +126,40 @@ void window_moving(MainWindow* w, WindowRect* r);
 void window_sizing(MainWindow* w, uintptr_t edge, WindowRect* r);
 // A move or resize begins (active 1) or ends (0).
 void window_drag_changed(MainWindow* w, int active);
+
+// ---- files that come in while the player runs (intake_queue.cpp) ----
+// What follows a batch's commit.
+enum IntakeThen {
+    INTAKE_THEN_NOTHING = 0,
+    INTAKE_THEN_PLAY = 1,          // the first new entry plays, or the listed entry of the first path
+    INTAKE_THEN_SUBTITLES = 2,     // a drop: nothing added and new subtitle files switch to the first
+    INTAKE_THEN_FOLDER_NOTICE = 3, // the folder dialog: " 目录中没有媒体文件! " when it gave nothing
+};
+struct IntakeRequest {
+    int append_mode = 1; // 0: the batch replaces the list and its first entry plays
+    int after = INTAKE_THEN_NOTHING;
+    std::vector<std::string> paths; // admitted files and folders, in the order they came
+    std::vector<char> is_folder;    // per path
+    uint32_t old_subtitles = 0;     // INTAKE_THEN_SUBTITLES: the subtitle file count before
+    PlaylistRefusals refused;       // what was refused, for the batch's one notice
+};
+// Admits a path into the request (a file or folder that exists, or a
+// location); what is refused is noted for the notice. Returns the kind, or -1.
+int intake_admit(IntakeRequest* request, const char* path);
+// Queues the batch; its folders are listed on a thread of their own. A batch
+// without folders and with nothing waiting before it is committed at once.
+// Batches commit in order, except that one still listing after 10 s holds
+// up none behind it; a batch that replaces the list drops those waiting.
+void intake_submit(MainWindow* w, IntakeRequest request);
+// MSG_INTAKE_LISTED: a batch's folders are listed; what is ready commits.
+void intake_listed(MainWindow* w);
+// Batches still waiting.
+int intake_pending(MainWindow* w);
+// Tests without a message loop: waits up to timeout_ms for the listing
+// threads and commits what they hand over.
+void intake_settle(MainWindow* w, int timeout_ms);
+// Drops what still waits and frees the queue (tests; the program keeps it).
+void intake_release(MainWindow* w);
 
 // ---- files from outside (file_intake.cpp) ----
 // Dropped files: subtitle files join the item's external subtitle list

@@ -144,6 +144,9 @@ intptr_t window_procedure(MainWindow* window, unsigned msg, uintptr_t a, intptr_
         return 0;
     case MSG_COPY_DATA:
         return window_copy_data(window, reinterpret_cast<const CopyData*>(b));
+    case MSG_INTAKE_LISTED:
+        intake_listed(window);
+        return 0;
     // Hot keys, screensaver and trimming.
     case MSG_MEDIA_STATE:
         media_state_changed(window, int(a));

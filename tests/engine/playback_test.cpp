@@ -230,7 +230,9 @@ TEST(Playback, a_list_where_nothing_plays_shows_one_notice_and_ends_with_code_1)
     int code = play_to_end(ctx, {fixture_path("empty.mp4"), fixture_path("text.mkv"), fixture_path("random.avi"),
                                  "/nonexistent/film.mkv"});
     EXPECT_EQ(code, 1);
-    EXPECT_EQ(notices_containing("无法播放").size(), 1u);
+    ASSERT_EQ(notices_containing("无法播放").size(), 1u);
+    // It names the entry asked for, not the last one tried.
+    EXPECT_EQ(notices_containing("无法播放")[0], " 无法播放 1 / 4 - " + fixture_path("empty.mp4") + " ");
     EXPECT_EQ(ctx->format.load(), nullptr);
     for (const StreamSlot& slot : ctx->slots)
         EXPECT_EQ(slot.stream_index.load(), -1);
@@ -268,6 +270,8 @@ TEST(Playback, a_stop_request_leaves_the_engine_idle)
     }
     EXPECT_EQ(ctx->packets_in_flight.load(), -1); // no spare node left behind
     EXPECT_EQ(ctx->seek_target_ms.load(), -1) << "a stopped engine would poll every millisecond";
+    // The empty screen draws progress markers only for an item with a duration.
+    EXPECT_LE(ctx->duration_ms.load(), 100) << "the closed item's markers would stay on the empty screen";
     // A seek asked for while nothing plays is dropped, not left pending.
     on_window([&] { ::request_seek(ctx, 4000, 0); });
     EXPECT_TRUE(wait_for([&] { return ctx->seek_target_ms.load() == -1; }, 2000));

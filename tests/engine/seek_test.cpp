@@ -3,6 +3,7 @@
 #include <random>
 
 #include "engine/engine_harness.h"
+#include "ui/input_internal.h"
 
 using namespace engine_test;
 
@@ -156,7 +157,18 @@ TEST(Seek, a_track_switch_changes_the_sound_and_a_switch_to_the_same_track_does_
     // The second track is 44.1 kHz: the device follows it.
     EXPECT_EQ(ctx->audio.audio_rate, 44100);
     EXPECT_EQ(ctx->audio_choice.load(), 1);
-    EXPECT_EQ(notices_containing("切换音频").size(), 1u);
+    ASSERT_EQ(notices_containing("切换音频").size(), 1u);
+    // The notice says what the track's menu item says.
+    std::string item;
+    {
+        SpinGuard guard(&ctx->menu_source_lock);
+        for (const MenuStream& stream : ctx->menu_source->streams)
+            if (stream.index == 2)
+                item = menu_text_as_notice(menu_stream_text(&stream, stream.refs));
+    }
+    EXPECT_EQ(item.rfind("#2", 0), 0u) << item;
+    EXPECT_NE(item.find(" / 44100Hz / "), std::string::npos) << item;
+    EXPECT_EQ(notices_containing("切换音频")[0], " 切换音频 - " + item + " ");
     StatsCopy s = stats_copy(ctx);
     ASSERT_FALSE(s.seeks.empty());
     EXPECT_EQ(s.seeks.back().origin, SEEK_BY_SWITCH);
@@ -199,6 +211,35 @@ TEST(Seek, rapid_seeks_and_switches_leave_the_engine_consistent_and_the_last_see
     // It plays on to the end and the run closes normally.
     ASSERT_TRUE(wait_for([&] { return window().close_code.load() >= 0; }, 30000));
     EXPECT_EQ(window().close_code.load(), 0);
+}
+
+// Chapter jumps from the window thread while the media thread opens item
+// after item, rewriting its own chapter list each time: the jumps read only
+// the chapters published for the menu (the thread checks see no race), and
+// land where the open item's chapter starts.
+TEST(Seek, chapter_jumps_while_items_open_go_to_the_open_items_chapters)
+{
+    PlayerContext* ctx = engine();
+    load_list(ctx, {fixture_path("tracks.mkv"), fixture_path("h264_aac.mp4")}, false);
+    MainWindow* w = main_window_of(ctx);
+    for (int round = 0; round < 20; round++) {
+        open_entry(ctx, round % 2, 1, 0);
+        for (int jump = 0; jump < 10; jump++) {
+            on_window([&] {
+                action_chapter_step(w, jump % 2);
+                action_go_to_chapter(ctx, jump % 3);
+            });
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+    open_entry(ctx, 0, 1, 0);
+    ASSERT_TRUE(wait_for([&] { return ctx->current_item.load() == 0 && presented(ctx) > 0 && ctx->chapter_count.load() == 2; },
+                         10000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    int32_t second = 1500 - int32_t(ctx->start_offset_ms.load());
+    on_window([&] { action_go_to_chapter(ctx, 1); });
+    StatsSeek last;
+    EXPECT_TRUE(last_seek_shown(ctx, second, &last, 10000)) << "no seek to the second chapter at " << second;
 }
 
 // A progress-bar seek asked for while a key seek forward is being carried

@@ -86,14 +86,14 @@ struct PlaylistTest : ::testing::Test {
     }
 };
 
-TEST_F(PlaylistTest, duplicate_check_compares_whole_paths_ignoring_ascii_case_only)
+TEST_F(PlaylistTest, duplicate_check_compares_whole_paths_byte_for_byte_as_the_file_system_does)
 {
     struct Case {
         const char* second;
         int added;
     } cases[] = {
-        {"/m/Film.MKV", 0}, {"/m/film.mkv", 0}, {"/m/film.mkv.part", 1}, {"/m/film.mk", 1},
-        {"/m/电影.mkv", 1}, // a different name, even though it holds no letters to fold
+        {"/m/film.mkv", 0}, {"/m/Film.MKV", 1}, {"/m/FILM.mkv", 1}, {"/m/film.mkv.part", 1}, {"/m/film.mk", 1},
+        {"/m/电影.mkv", 1}, {"/m/\xb5\xe7.mkv", 1},
     };
     for (const Case& c : cases) {
         playlist_free(ctx);
@@ -109,11 +109,111 @@ TEST_F(PlaylistTest, duplicate_check_still_works_after_sorting_shuffling_and_rep
         ASSERT_TRUE(playlist_add_entry(ctx, ("/m/" + std::to_string(i) + ".mkv").c_str(), 1));
     playlist_sort(ctx);
     playlist_shuffle(ctx);
-    EXPECT_FALSE(playlist_add_entry(ctx, "/M/150.MKV", 1));
+    EXPECT_FALSE(playlist_add_entry(ctx, "/m/150.mkv", 1));
+    EXPECT_TRUE(playlist_add_entry(ctx, "/M/150.MKV", 1));
     ASSERT_TRUE(playlist_add_entry(ctx, "/n/new.mkv", 0));
-    ASSERT_EQ(playlist_commit_added(ctx, 0, 200), 1);
-    EXPECT_FALSE(playlist_add_entry(ctx, "/n/NEW.mkv", 1));
+    ASSERT_EQ(playlist_commit_added(ctx, 0, 201), 1);
+    EXPECT_FALSE(playlist_add_entry(ctx, "/n/new.mkv", 1));
     EXPECT_TRUE(playlist_add_entry(ctx, "/m/150.mkv", 1)) << "replaced entries no longer count";
+}
+
+// Every way in (the command line, drops, the dialogs, the bus, data
+// messages, the saved list) asks this one check.
+TEST_F(PlaylistTest, the_intake_admits_files_folders_and_locations_and_refuses_pipes_devices_and_cut_paths)
+{
+    std::string file = touch("a.mkv"), odd = touch("\xb5\xe7\xd3\xb0.mkv"), fifo = folder + "/pipe.mkv";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string deep = folder + "/" + std::string(4096 - folder.size() - 1, 'd'); // 4096 bytes
+    std::string fits = folder; // 779 units, in folders of 200
+    for (; fits.size() + 201 < 779; mkdir(fits.c_str(), 0755))
+        fits += "/" + std::string(200, 'f');
+    fits += "/" + std::string(779 - fits.size() - 1, 'f');
+    std::string wide = folder + "/";
+    while (utf16_units(wide.data(), wide.size()) < 780)
+        wide += "长";
+    FILE* f = fopen(fits.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    fclose(f);
+    const int REFUSED = -1;
+    struct Case {
+        std::string path;
+        int keep_missing;
+        int kind;
+        std::string entry; // what the entry holds; empty: the path itself
+        int reason;        // when refused
+    } cases[] = {
+        {file, 0, PLAYLIST_INTAKE_FILE, "", 0},
+        {odd, 0, PLAYLIST_INTAKE_FILE, "", 0}, // not UTF-8: kept byte for byte
+        {folder, 0, PLAYLIST_INTAKE_FOLDER, "", 0},
+        {"https://example.org/live.m3u8", 0, PLAYLIST_INTAKE_LOCATION, "", 0},
+        {"file://" + file, 0, PLAYLIST_INTAKE_FILE, file, 0},
+        {fits, 0, PLAYLIST_INTAKE_FILE, "", 0},
+        {fifo, 1, REFUSED, "", PLAYLIST_INTAKE_NOT_A_FILE},
+        {"file://" + fifo, 1, REFUSED, fifo, PLAYLIST_INTAKE_NOT_A_FILE},
+        {"/dev/zero", 1, REFUSED, "", PLAYLIST_INTAKE_NOT_A_FILE},
+        {"/dev/null", 1, REFUSED, "", PLAYLIST_INTAKE_NOT_A_FILE},
+        {folder + "/gone.mkv", 0, REFUSED, "", PLAYLIST_INTAKE_MISSING},
+        {folder + "/gone.mkv", 1, PLAYLIST_INTAKE_MISSING, "", 0}, // a disk not mounted yet
+        {"pipe:0", 1, REFUSED, "", PLAYLIST_INTAKE_MISSING},       // a protocol, not a file
+        {deep, 1, REFUSED, "", PLAYLIST_INTAKE_TOO_LONG},
+        {wide, 1, REFUSED, "", PLAYLIST_INTAKE_TOO_LONG},
+    };
+    for (const Case& c : cases) {
+        PlaylistRefusals refused;
+        std::string entry;
+        EXPECT_EQ(playlist_admit(c.path.c_str(), c.keep_missing, &entry, &refused), c.kind) << c.path;
+        EXPECT_EQ(entry, c.entry.empty() ? c.path : c.entry) << c.path;
+        EXPECT_EQ(refused.count, c.kind == REFUSED ? 1u : 0u) << c.path;
+        if (c.kind == REFUSED)
+            EXPECT_EQ(refused.first_reason, c.reason) << c.path;
+    }
+    // One notice for what a batch refused, naming the first.
+    PlaylistRefusals refused;
+    std::string entry;
+    playlist_admit(fifo.c_str(), 0, &entry, &refused);
+    playlist_refusals_notice(ctx, &refused);
+    EXPECT_EQ(notice(), " 未添加 (不是文件或目录): " + fifo + " ");
+    playlist_admit("/dev/zero", 0, &entry, &refused);
+    playlist_admit(odd.c_str(), 0, &entry, &refused);
+    playlist_refusals_notice(ctx, &refused);
+    EXPECT_EQ(notice(), " 未添加2项 (不是文件或目录): " + fifo + " 等 ");
+    // The command line's way in: a missing file is kept, a pipe is not.
+    EXPECT_EQ(playlist_add_path(ctx, fifo.c_str(), 1, &refused), 0u);
+    EXPECT_EQ(playlist_add_path(ctx, (folder + "/gone.mkv").c_str(), 1, &refused), 1u);
+    EXPECT_EQ(paths(), (std::vector<std::string>{folder + "/gone.mkv"}));
+    EXPECT_EQ(refused.count, 3u);
+}
+
+// A folder is listed as the platform the player comes from lists it: by
+// name, case folded, ordinal, at every level (readdir's order is arbitrary).
+TEST_F(PlaylistTest, a_folder_is_listed_by_case_folded_name_at_every_level_whatever_the_disk_order)
+{
+    for (const char* name : {"clip3.mkv", "clip1.mkv", "clip2.mkv", "clip4.mkv", "clip10.mkv", "B.mkv", "a.mkv",
+                             "_x.mkv", "Zed/b.mp4", "Zed/A.mp4", "zed2/c.mkv", "Ä.mkv", "ä1.mkv"})
+        touch(std::string("tree/") + name);
+    for (int i = 800; i >= 1; i--)
+        touch("many/item" + std::to_string(i) + ".mp3");
+    std::string fifo = folder + "/tree/clip0.mkv";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(symlink("..", (folder + "/tree/Zed/loop").c_str()), 0);
+    PlaylistFolderFiles files;
+    playlist_collect_media((folder + "/tree").c_str(), &files, nullptr);
+    std::vector<std::string> names;
+    for (const std::string& p : files.paths)
+        names.push_back(p.substr(folder.size() + 6));
+    EXPECT_EQ(names, (std::vector<std::string>{"_x.mkv", "a.mkv", "B.mkv", "clip1.mkv", "clip10.mkv", "clip2.mkv",
+                                               "clip3.mkv", "clip4.mkv", "Zed/A.mp4", "Zed/b.mp4", "zed2/c.mkv",
+                                               "Ä.mkv", "ä1.mkv"}));
+    EXPECT_EQ(files.refused.count, 1u) << "the pipe named like a film";
+    EXPECT_EQ(files.refused.first_path, fifo);
+    playlist_collect_media((folder + "/many").c_str(), &files, nullptr);
+    ASSERT_EQ(files.paths.size(), 800u);
+    EXPECT_EQ(files.paths[0], folder + "/many/item1.mp3");
+    EXPECT_EQ(files.paths[1], folder + "/many/item10.mp3");
+    // A walk that is told to stop stops.
+    std::atomic<int> cancel{1};
+    playlist_collect_media((folder + "/many").c_str(), &files, &cancel);
+    EXPECT_TRUE(files.paths.empty());
 }
 
 TEST_F(PlaylistTest, folder_of_video_song_and_picture_adds_video_then_song_only)
@@ -375,7 +475,7 @@ TEST_F(PlaylistTest, path_request_fills_path_and_display_name_within_their_sizes
         std::string path, name;
     } cases[] = {
         {0, 1, fits, std::string(259, 't')},
-        {1, 0, "", ""},
+        {1, 0, "", too_long.substr(0, 259)}, // not opened, but named for the notice that says so
         {2, 1, wide, wide.substr(0, 1 + 258 * 3)},
         {3, 1, "/m/\xb5\xe7\xd3\xb0.mkv", ""}, // a name in another encoding is shown as UTF-8
         {-1, 0, "", ""},
@@ -420,35 +520,51 @@ TEST_F(PlaylistTest, options_request_builds_a_fresh_dictionary_from_the_paramete
     }
 }
 
-TEST_F(PlaylistTest, deferred_seek_waits_for_the_decoder_then_sets_the_target)
+TEST_F(PlaylistTest, deferred_seek_waits_for_the_decoder_elsewhere_and_gives_way_to_what_came_since)
 {
     struct Case {
         int64_t frames_out; // already decoded when the request comes
         int32_t end_of_file;
         bool decoder_runs;  // another thread keeps decoding meanwhile
-    } cases[] = {{200, 0, false}, {0, 1, false}, {0, 0, true}};
+        int32_t user_seek;  // asked for while it waits (-1: none)
+        int32_t landed;     // the seek target in the end
+    } cases[] = {{200, 0, false, -1, 42000}, {0, 1, false, -1, 42000}, {0, 0, true, -1, 42000},
+                 {0, 0, false, 5000, 5000}};
     for (const Case& c : cases) {
         ctx->video_frames_out.store(c.frames_out);
         ctx->end_of_file.store(c.end_of_file);
         ctx->packets_in_flight.store(0);
+        ctx->seek_target_ms.store(-1);
         ctx->clock_ms.store(500);
         std::atomic<bool> stop{false};
+        auto asked = std::chrono::steady_clock::now();
+        EXPECT_EQ(playlist_handle_message(ctx, PLAYLIST_DEFERRED_SEEK, 42000), 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(50)) << "the window thread waited";
+        if (c.frames_out < 128)
+            EXPECT_EQ(ctx->clock_ms.load(), OPEN_INDEX_STOP) << "the position is parked while waiting";
+        if (c.user_seek >= 0)
+            request_seek(ctx, c.user_seek, 0);
         std::thread decoder([&] {
             while (c.decoder_runs && !stop.load()) {
                 ctx->video_frames_out.fetch_add(8);
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
         });
-        EXPECT_EQ(playlist_handle_message(ctx, PLAYLIST_DEFERRED_SEEK, 42000), 0);
+        for (int i = 0; i < 2000 && ctx->seek_target_ms.load() != c.landed; i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        int64_t frames_at_seek = ctx->video_frames_out.load();
         stop.store(true);
         decoder.join();
-        EXPECT_EQ(ctx->seek_target_ms.load(), 42000);
-        if (c.decoder_runs) {
-            EXPECT_GE(ctx->video_frames_out.load(), 128) << "the seek waited for the decoder";
-        }
-        if (c.frames_out < 128) {
-            EXPECT_EQ(ctx->clock_ms.load(), OPEN_INDEX_STOP) << "the position is parked while waiting";
-        }
+        if (c.decoder_runs)
+            EXPECT_GE(frames_at_seek, 128) << "the seek waited for the decoder";
+        // The waiter has ended (one still running would end at a newer request).
+        for (int i = 0; i < 100 && ctx->deferred_seek_waiters.load(std::memory_order_acquire) != 0; i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ctx->deferred_seek_serial.fetch_add(1);
+        for (int i = 0; i < 2000 && ctx->deferred_seek_waiters.load(std::memory_order_acquire) != 0; i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_EQ(ctx->deferred_seek_waiters.load(), 0);
+        EXPECT_EQ(ctx->seek_target_ms.load(), c.landed) << c.frames_out << " " << c.user_seek;
     }
 }
 

@@ -4,8 +4,10 @@
 // them gets, and the media-player interface driven by the real playerctl
 // client, with the statistics and the settings file confirming each effect.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -340,6 +342,63 @@ TEST_F(ServicesDesktop, a_client_flooding_play_pause_neither_crashes_the_player_
     std::this_thread::sleep_for(500ms);
     EXPECT_GT(position(), before) << "the player does not play on after the flood";
     stop_player();
+}
+
+// Nothing lost, nothing stuck. A pipe or a device handed over by any door
+// is refused with its notice and playback goes on; a list where nothing
+// plays names the entry asked for; a saved path too long to open is left
+// out, never cut into the name of its neighbour.
+TEST_F(ServicesDesktop, pipes_and_devices_are_refused_at_every_door_and_saved_paths_come_back_whole)
+{
+    start_session_bus();
+    std::string empty = dir + "/empty.mp4", text = dir + "/text.mp4", missing = dir + "/missing.mp4";
+    std::ofstream(empty).close();
+    std::ofstream(text) << "not a film";
+    std::string pipe = dir + "/pipe.mkv";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    std::string clip = fixture_path("h264_aac.mp4");
+    start_player({"--audio=null", "--stats=" + dir + "/stats.json", empty, text, missing});
+    ASSERT_NE(find_window(), 0u) << stderr_text();
+    std::string pid = std::to_string(player);
+    for (const std::string& uri : {"file://" + pipe, std::string("file:///dev/zero")})
+        EXPECT_NE(call("org.mpris.MediaPlayer2.Player.OpenUri", uri).find("InvalidArgs"), std::string::npos) << uri;
+    EXPECT_EQ(on_display(binary + " --send " + pid + " 0x6170 " + pipe + " 2>&1"), "-1\n");
+    // Still able to play: the media thread never went near the pipe.
+    EXPECT_EQ(call("org.mpris.MediaPlayer2.Player.OpenUri", "file://" + clip), "()\n");
+    EXPECT_TRUE(wait_for_player("metadata xesam:title", "h264_aac.mp4", 20s)) << stderr_text();
+    stop_player();
+    std::string stats = read_file(dir + "/stats.json");
+    EXPECT_NE(stats.find("\" 无法播放 1 / 3 - " + empty + " \""), std::string::npos) << stats;
+    EXPECT_NE(stats.find("\" 未添加 (不是文件或目录): /dev/zero \""), std::string::npos) << stats;
+    EXPECT_NE(stats.find("\" 未添加 (不是文件或目录): " + pipe + " \""), std::string::npos) << stats;
+    EXPECT_NE(settings_text().find("列表数=4\r\n"), std::string::npos) << settings_text();
+
+    // A saved 789-unit path beside the 779-unit one it starts with.
+    std::string folder = dir;
+    while (folder.size() + 201 < 779 - 6) {
+        folder += "/" + std::string(200, 'd');
+        mkdir(folder.c_str(), 0755);
+    }
+    folder += "/" + std::string(779 - 6 - folder.size() - 1, 'e');
+    mkdir(folder.c_str(), 0755);
+    std::string fits = folder + "/x.mkv", longer = fits + "-part2.mkv";
+    ASSERT_EQ(fits.size(), 779u);
+    for (const std::string& copy : {fits, longer})
+        ASSERT_EQ(system(("cp '" + clip + "' '" + copy + "'").c_str()), 0);
+    // The keys are not ASCII: the UTF-16 file is made through iconv.
+    std::ofstream(dir + "/settings.txt") << "[Moravista]\r\n列表数=2\r\n当前播放=0\r\n0=" + longer + "\r\n1=" + fits + "\r\n";
+    ASSERT_EQ(system(("iconv -f UTF-8 -t UTF-16LE '" + dir + "/settings.txt' > '" + dir + "/body' && printf '\\377\\376' | "
+                      "cat - '" + dir + "/body' > '" + dir + "/moravista.ini'").c_str()),
+              0);
+    start_player({"--audio=null", "--stats=" + dir + "/stats.json"});
+    ASSERT_TRUE(wait_for_player("metadata xesam:url", "x.mkv\n", 20s)) << stderr_text();
+    EXPECT_EQ(playerctl("metadata xesam:url"), "file://" + fits + "\n");
+    stop_player();
+    stats = read_file(dir + "/stats.json");
+    EXPECT_NE(stats.find("\" 未添加 (路径过长): " + longer.substr(0, 100)), std::string::npos) << stats;
+    std::string after = settings_text();
+    EXPECT_NE(after.find("列表数=1\r\n0=" + fits + "\r\n"), std::string::npos) << after;
+    EXPECT_EQ(after.find("part2"), std::string::npos) << "the long entry came back as another file";
 }
 
 } // namespace

@@ -69,6 +69,7 @@ protected:
     void TearDown() override
     {
         ctx->format.store(nullptr);
+        intake_release(w);
         playlist_free(ctx);
         player_context_free(ctx);
         set_trim_hook(nullptr);
@@ -301,6 +302,14 @@ TEST_F(ServicesTest, each_call_of_the_interface_acts_as_the_window_would_and_bad
     EXPECT_EQ(remote_act(w, MPRIS_OPEN, 0, tone), 0);
     EXPECT_EQ(ctx->item_count.load(), 3u);
     EXPECT_EQ(ctx->open_index.load(), 1);
+    // A name that differs only in letter case is another file here.
+    std::string upper = std::string(tone) + "A", lower = std::string(tone) + "a";
+    fclose(fopen(upper.c_str(), "wb"));
+    add_entries({lower.c_str()});
+    EXPECT_EQ(remote_act(w, MPRIS_OPEN, 0, upper.c_str()), 0);
+    EXPECT_EQ(ctx->item_count.load(), 5u);
+    EXPECT_EQ(ctx->open_index.load(), 4);
+    unlink(upper.c_str());
     unlink(tone);
 }
 

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -21,6 +22,35 @@
 #include "support/stress.h"
 
 namespace {
+
+// settings_default_path as a user who owns none of the test's files: a
+// child process that, when the test runs as root, becomes "nobody" (as a
+// plain user, the test's files are made by that user and stand in for
+// another's only where their modes say so).
+std::string default_path_as_other_user(const std::string& executable)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return "no pipe";
+    pid_t child = fork();
+    if (child == 0) {
+        close(fds[0]);
+        if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(1);
+        std::string path = settings_default_path(executable.c_str(), "/cfg", "/home/u");
+        ssize_t n = write(fds[1], path.data(), path.size());
+        _exit(n == ssize_t(path.size()) ? 0 : 1);
+    }
+    close(fds[1]);
+    std::string out;
+    char buffer[512];
+    ssize_t n;
+    while ((n = read(fds[0], buffer, sizeof buffer)) > 0)
+        out.append(buffer, size_t(n));
+    close(fds[0]);
+    waitpid(child, nullptr, 0);
+    return out;
+}
 
 std::string read_bytes(const std::string& path)
 {
@@ -260,7 +290,6 @@ TEST_F(SettingsTest, options_and_their_desktop_steps)
 
 TEST_F(SettingsTest, saved_list_is_restored_with_gaps_titles_parameters_and_state)
 {
-    std::u16string long_path = u"/" + std::u16string(900, u'p');
     load_text(u"视频轨道=2\r\n字幕轨道=-2\r\n当前播放=2\r\n当前时间=5000\r\n播放中=0\r\n列表数=4\r\n"
               u"0=/a.mkv\r\n0_标题=片名\r\n2=/c.mkv\r\n2_参数=a=1\r\n02=/never.mkv\r\n3=\r\n4=/beyond.mkv\r\n"
               u"1_标题=orphan\r\n5_参数=x\r\n"
@@ -277,10 +306,36 @@ TEST_F(SettingsTest, saved_list_is_restored_with_gaps_titles_parameters_and_stat
     EXPECT_EQ(ctx->open_index.load(), 2);
     EXPECT_EQ(ctx->open_play.load(), 0);
     EXPECT_EQ(ctx->open_start_ms.load(), 5000);
-    restart();
-    load_text(u"列表数=1\r\n0=" + long_path + u"\r\n");
-    ASSERT_EQ(ctx->item_count.load(), 1u);
-    EXPECT_EQ(strlen(ctx->playlist.items[0].path), 779u);
+}
+
+// A path is never cut: one that needs more than 779 UTF-16 units could not
+// be opened, and cut it would name another file.
+TEST_F(SettingsTest, saved_paths_are_read_whole_and_one_too_long_to_open_is_left_out_with_one_notice)
+{
+    std::u16string stem = u"/" + std::u16string(772, u'x') + u"/x.mkv"; // 779 units
+    std::u16string wide = u"/" + std::u16string(780, u'长');             // 781 units, 2343 bytes
+    std::u16string title(900, u't');
+    struct Case {
+        std::u16string lines;
+        std::vector<size_t> loaded; // path lengths in bytes
+        std::string notice;
+    } cases[] = {
+        {u"0=" + stem + u"\r\n1=" + stem + u"-part2.mkv\r\n", {779}, "未添加 (路径过长): /xxxx"},
+        {u"0=" + wide + u"\r\n1=" + std::u16string(4095, u'/') + u"\r\n2=/a.mkv\r\n", {6}, "未添加2项 (路径过长): /长"},
+        {u"0=" + stem + u"\r\n0_标题=" + title + u"\r\n", {779}, ""},
+    };
+    for (const Case& c : cases) {
+        restart();
+        load_text(u"列表数=3\r\n" + c.lines);
+        std::vector<size_t> loaded;
+        for (uint32_t i = 0; i < ctx->item_count.load(); i++)
+            loaded.push_back(strlen(ctx->playlist.items[i].path));
+        EXPECT_EQ(loaded, c.loaded);
+        char text[4096];
+        notice_copy(ctx, text, sizeof text);
+        EXPECT_EQ(std::string(text).find(c.notice), c.notice.empty() ? 0u : 1u) << text;
+    }
+    EXPECT_EQ(strlen(ctx->playlist.items[0].title), 779u) << "a title is only shown: it is cut";
 }
 
 TEST_F(SettingsTest, play_state_decides_what_opens)
@@ -461,6 +516,27 @@ TEST_F(SettingsTest, location_is_beside_the_program_when_usable_else_the_config_
     };
     for (const Case& c : cases)
         EXPECT_EQ(settings_default_path(c.executable.c_str(), c.config_home, c.home), c.expected) << c.executable;
+    // Beside the program only where this user can write: another user's
+    // folder, or another user's file in a folder anyone may write, is not
+    // read (nothing changed there could be saved).
+    struct Shared {
+        const char* name;
+        mode_t folder_mode;
+        bool file;
+        bool beside;
+    } shared[] = {{"root's folder and file", 0755, true, false},
+                  {"root's file in a folder anyone writes", 0777, true, false},
+                  {"a folder anyone writes", 0777, false, true}};
+    chmod(folder.c_str(), 0755);
+    for (const Shared& c : shared) {
+        std::string bin = folder + "/" + std::to_string(c.folder_mode) + (c.file ? "f" : "");
+        mkdir(bin.c_str(), 0755);
+        if (c.file)
+            write_bytes(bin + "/moravista.ini", utf16_file(HEADER + u"音量=42\r\n"));
+        chmod(bin.c_str(), c.folder_mode);
+        std::string expected = c.beside ? bin + "/moravista.ini" : "/cfg/moravista/moravista.ini";
+        EXPECT_EQ(default_path_as_other_user(bin + "/moravista"), expected) << c.name;
+    }
     // The configuration folder is made when the first save needs it.
     settings_set_path((folder + "/cfg/moravista/moravista.ini").c_str());
     EXPECT_EQ(settings_save(ctx), 1);

@@ -25,7 +25,7 @@ uint32_t fake_count(void* user)
     return uint32_t(static_cast<FakePlaylist*>(user)->entries.size());
 }
 
-void fake_add(void* user, const char* path)
+void fake_add(void* user, const char* path, PlaylistRefusals*)
 {
     auto* list = static_cast<FakePlaylist*>(user);
     std::string p = path;

@@ -56,9 +56,8 @@ TEST_F(Commands, request_commands_write_their_request_fields)
 {
     open_item(600000, true, 10000);
     add_entries(3);
-    ctx->chapters = static_cast<Chapter*>(calloc(2, sizeof(Chapter)));
-    ctx->chapters[1].start_ms = 300000;
-    ctx->chapters[1].end_ms = 600000;
+    delete ctx->menu_source;
+    ctx->menu_source = new MenuSource{{}, {{0, 300000, ""}, {300000, 600000, ""}}};
     ctx->chapter_count.store(2);
     const struct {
         int32_t id;

@@ -50,11 +50,10 @@ const auto three_entries = [](InputTest* t) { t->add_entries(3); };
 
 TEST_F(Keys, each_key_writes_its_request_or_shows_its_notice)
 {
+    // The window thread reads the chapters the media thread published for the menu.
     auto chapters = [](InputTest* t) {
-        t->ctx->chapters = static_cast<Chapter*>(calloc(3, sizeof(Chapter)));
-        t->ctx->chapters[0].start_ms = 0, t->ctx->chapters[0].end_ms = 5000;
-        t->ctx->chapters[1].start_ms = 5000, t->ctx->chapters[1].end_ms = 20000;
-        t->ctx->chapters[2].start_ms = 20000, t->ctx->chapters[2].end_ms = 60000;
+        delete t->ctx->menu_source;
+        t->ctx->menu_source = new MenuSource{{}, {{0, 5000, ""}, {5000, 20000, ""}, {20000, 60000, ""}}};
         t->ctx->chapter_count.store(3);
     };
     run({

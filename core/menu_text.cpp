@@ -1,12 +1,11 @@
-// The texts of the menu's numbered items: playlist entries and streams, and
-// the cleaning of text that comes from files and metadata.
+#include "core/menu_text.h"
+
 #include <glib.h>
 
 #include <cstdio>
 #include <cstring>
 
-#include "core/core.h"
-#include "ui/menu_internal.h"
+#include "core/text_utf.h"
 
 namespace {
 
@@ -112,4 +111,18 @@ std::string menu_stream_text(const MenuStream* s, int32_t refs)
     else if (s->default_track)
         text += "\t默认轨道";
     return text;
+}
+
+std::string menu_text_as_notice(const std::string& text)
+{
+    std::string out;
+    size_t end = text.find('\t');
+    if (end == std::string::npos)
+        end = text.size();
+    for (size_t i = 0; i < end; i++) {
+        if (text[i] == '&' && i + 1 < end)
+            i++; // "&&" is a plain "&", "&X" marks X
+        out += text[i];
+    }
+    return out;
 }
