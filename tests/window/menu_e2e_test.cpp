@@ -166,9 +166,8 @@ TEST_F(MenuDesktopTest, an_entry_another_program_appends_while_the_menu_is_shown
 {
     const std::string stats = dir + "/stats.json";
     start_session_bus();
-    // A clip long enough for the test, paused once it plays, so that no next
-    // item drops the menu.
-    start_with_script("1000 pause\n1500 menu\n", {"--stats=" + stats, fixture_path("av_sync.mp4")});
+    // A clip that outlasts the test, so that no next item drops the menu.
+    start_with_script("1000 pause\n1500 menu\n", {"--stats=" + stats, fixture_path("services_minute.mp4")});
     ASSERT_NE(wait_for_menu(20s * TIME_SCALE), 0u) << stderr_text();
     std::string sent = on_display("'" + binary + "' --send " + std::to_string(player) + " 0x6170 '" +
                                   fixture_path("tracks.mkv") + "' 2>&1");
