@@ -97,6 +97,18 @@ class Desktop:
         return p
 
     def start_display(self):
+        for _ in range(5):
+            if self.try_display():
+                break
+            time.sleep(0.5)
+        else:
+            sys.exit("Xvfb did not start")
+        out = subprocess.run(["dbus-daemon", "--session", "--fork", "--print-address=1", "--print-pid=1",
+                              "--nopidfile"], capture_output=True, text=True, env=self.env).stdout.split("\n")
+        self.env["DBUS_SESSION_BUS_ADDRESS"] = out[0]
+        self.bus_pid = int(out[1])
+
+    def try_display(self):
         r, w = os.pipe()
         p = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", f"{SCREEN[0]}x{SCREEN[1]}x24",
                               "-nolisten", "tcp", "-noreset", "-br"], pass_fds=(w,),
@@ -104,12 +116,15 @@ class Desktop:
         os.close(w)
         number = os.read(r, 64).decode().strip()
         os.close(r)
-        self.procs.append(p)
         self.env["DISPLAY"] = ":" + number
-        out = subprocess.run(["dbus-daemon", "--session", "--fork", "--print-address=1", "--print-pid=1",
-                              "--nopidfile"], capture_output=True, text=True, env=self.env).stdout.split("\n")
-        self.env["DBUS_SESSION_BUS_ADDRESS"] = out[0]
-        self.bus_pid = int(out[1])
+        # Another server may have taken the number meanwhile: this one must answer.
+        time.sleep(0.2)
+        if p.poll() is None and subprocess.run(["xdotool", "getdisplaygeometry"], env=self.env,
+                                               capture_output=True).returncode == 0:
+            self.procs.append(p)
+            return True
+        stop(p)
+        return False
 
     def pactl(self, *args):
         return subprocess.run(["pactl", *args], env=self.env, capture_output=True, text=True)
