@@ -20,6 +20,7 @@ and a headless session through the same server gives the figure again.
 
 Usage: bench/av_sync_outside.py [--binary build/moravista] [--servers pulse,pipewire]
        [--loads idle,busy] [--players moravista,mpv] [--audio sdl] [--no-headless] [--flashes]
+       [--bad-input]  instead: the server stalls, its sink is suspended, it restarts
        [--check MS]   one short session (moravista, the server running), exit 1 unless
                       the first flash of the item and the first after a seek are within MS
 """
@@ -196,22 +197,28 @@ def stop(p, sig=signal.SIGTERM):
 
 
 class Capture:
-    """The patch and the sink's monitor on one wall clock, from T0."""
+    """The patch and/or the sink's monitor on one wall clock, from T0."""
 
-    def __init__(self, desk, work, name):
-        self.t0 = int(time.time())
-        self.luma = os.path.join(work, name + ".luma")
+    def __init__(self, desk, work, name, video=True, audio=True, t0=None):
+        self.t0 = t0 if t0 is not None else int(time.time())
+        self.luma = os.path.join(work, name + ".luma") if video else None
         self.log = os.path.join(work, name + ".log")
         x, y = (SCREEN[0] - PATCH) // 2, (SCREEN[1] - PATCH) // 2
-        graph = (f"[0:v]setpts=PTS-{self.t0}/TB,format=yuv444p,signalstats,"
-                 f"metadata=mode=print:key=lavfi.signalstats.YAVG:file={self.luma}[v];"
-                 f"[1:a]asetpts=PTS-{self.t0}/TB,silencedetect=n=-30dB:d=0.1[a]")
+        inputs, graph, maps = [], [], []
+        if video:
+            inputs += ["-thread_queue_size", "1024", "-f", "x11grab", "-draw_mouse", "0",
+                       "-framerate", str(CAPTURE_FPS), "-video_size", f"{PATCH}x{PATCH}",
+                       "-i", f"{desk.env['DISPLAY']}+{x},{y}"]
+            graph.append(f"[0:v]setpts=PTS-{self.t0}/TB,format=yuv444p,signalstats,"
+                         f"metadata=mode=print:key=lavfi.signalstats.YAVG:direct=1:file={self.luma}[v]")
+            maps += ["-map", "[v]", "-f", "null", "-"]
+        if audio:
+            inputs += ["-thread_queue_size", "1024", "-f", "pulse", "-fragment_size", "1920", "-i", SINK + ".monitor"]
+            graph.append(f"[{1 if video else 0}:a]asetpts=PTS-{self.t0}/TB,silencedetect=n=-30dB:d=0.1[a]")
+            maps += ["-map", "[a]", "-f", "null", "-"]
         self.proc = subprocess.Popen(
-            ["ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "info", "-y",
-             "-thread_queue_size", "1024", "-f", "x11grab", "-draw_mouse", "0", "-framerate", str(CAPTURE_FPS),
-             "-video_size", f"{PATCH}x{PATCH}", "-i", f"{desk.env['DISPLAY']}+{x},{y}",
-             "-thread_queue_size", "1024", "-f", "pulse", "-fragment_size", "1920", "-i", SINK + ".monitor",
-             "-copyts", "-filter_complex", graph, "-map", "[v]", "-f", "null", "-", "-map", "[a]", "-f", "null", "-"],
+            ["ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "info", "-y", *inputs,
+             "-copyts", "-filter_complex", ";".join(graph), *maps],
             env=desk.env, stdout=subprocess.DEVNULL, stderr=open(self.log, "w"), start_new_session=True)
         # Running once the first frames have gone through the graph; x11grab
         # makes up for a late start with a burst of frames, which must be over
@@ -219,10 +226,11 @@ class Capture:
         for _ in range(300):
             if self.proc.poll() is not None:
                 sys.exit("ffmpeg capture failed:\n" + open(self.log).read()[-2000:])
-            if os.path.exists(self.luma) and os.path.getsize(self.luma) > 200:
+            if (self.luma and os.path.exists(self.luma) and os.path.getsize(self.luma) > 200) or \
+                    (not self.luma and "Output #0" in open(self.log).read()):
                 break
             time.sleep(0.05)
-        time.sleep(1.0)
+        time.sleep(1.0 if video else 0.3)
 
     def finish(self):
         time.sleep(0.5)
@@ -233,7 +241,7 @@ class Capture:
         """Wall times (s since T0) of flash and beep onsets, and the capture period."""
         times, lumas = [], []
         t = None
-        for line in open(self.luma):
+        for line in open(self.luma) if self.luma else []:
             m = re.search(r"pts_time:([0-9.]+)", line)
             if m:
                 t = float(m.group(1))
@@ -405,6 +413,74 @@ def print_table(all_results, players):
                 print(f"{'':15} headless  {fmt(res['headless'])}")
 
 
+def bad_input(args, desk, work, clip, server):
+    """Plays 34 s while the server stalls (SIGSTOP for 2 s), its sink is
+    suspended for 2 s and it restarts. The sink's monitor is captured afresh
+    after each, the picture throughout."""
+    t0 = int(time.time())
+    video = Capture(desk, work, f"{server}-bad-video", audio=False, t0=t0)
+    audio = [Capture(desk, work, f"{server}-bad-audio0", video=False, t0=t0)]
+    servers = lambda: [p.pid for p in desk.server]
+    events = [
+        (6.0, "server stalled 2 s", lambda: [os.kill(pid, signal.SIGSTOP) for pid in servers()],
+         lambda: (time.sleep(2), [os.kill(pid, signal.SIGCONT) for pid in servers()])),
+        (14.0, "sink suspended 2 s", lambda: desk.pactl("suspend-sink", SINK, "1"),
+         lambda: (time.sleep(2), desk.pactl("suspend-sink", SINK, "0"))),
+        (22.0, "server restarted", desk.stop_sound, lambda: (time.sleep(1), desk.start_sound(server))),
+    ]
+    marks = []
+    launch_box = []
+
+    def disturb():
+        while not launch_box:
+            time.sleep(0.01)
+        for at, name, begin, end in events:
+            time.sleep(max(0, launch_box[0] + at - time.time()))
+            audio[-1].finish()
+            began = time.time() - t0
+            begin()
+            end()
+            returned = time.time() - t0
+            audio.append(Capture(desk, work, f"{server}-bad-audio{len(audio)}", video=False, t0=t0))
+            marks.append((name, began, returned))
+
+    import threading
+    worker = threading.Thread(target=disturb)
+    worker.start()
+    session = [(34000, "quit", None)]
+    script = os.path.join(work, "bad-input.txt")
+    with open(script, "w") as f:
+        f.write("34000 quit\n")
+    argv = [args.binary, "--no-settings", f"--input={script}"] + ([f"--audio={args.audio}"] if args.audio else [])
+    launch_box.append(time.time())
+    p = subprocess.Popen(argv + [clip], env=desk.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    worker.join()
+    try:
+        p.wait(session[-1][0] / 1000 + 20)
+    except subprocess.TimeoutExpired:
+        stop(p)
+    flashes, _, _ = video.finish()
+    beeps = []
+    for cap in audio:
+        if cap.proc.poll() is None:
+            cap.finish()
+        beeps += cap.onsets()[1]
+    pairs = pair(flashes, sorted(beeps))
+    launch = launch_box[0] - t0
+    print(f"\nbad input through {server} (moravista, window): seconds since launch, sound minus picture ms")
+    print("  " + " ".join(f"{f - launch:.1f}:{o:+.0f}" for f, o in pairs))
+    ends = [m[1] for m in marks[1:]] + [launch + 33]
+    for (name, began, returned), until in zip(marks, ends):
+        seen = [f for f in flashes if began <= f < returned]
+        back = [b for b in sorted(beeps) if b >= returned]
+        soon = [o for f, o in pairs if returned <= f < returned + 2]
+        later = [o for f, o in pairs if returned + 2 <= f < until]
+        print(f"  {name:20}: {len(seen)} flashes shown in the {returned - began:.1f} s away; "
+              f"first beep {((back[0] - returned) * 1000 if back else float('nan')):.0f} ms after the return; "
+              f"within 2 s {soon}; after: " +
+              (f"{min(later):+.0f} .. {max(later):+.0f} over {len(later)}" if later else "-"))
+
+
 def check(args):
     """Runs one short session through the sound server already running (PULSE_SERVER)."""
     work = tempfile.mkdtemp(prefix="mv-avsync-")
@@ -439,6 +515,7 @@ def main():
     ap.add_argument("--no-headless", action="store_true")
     ap.add_argument("--flashes", action="store_true", help="print every flash")
     ap.add_argument("--check", type=float, default=0)
+    ap.add_argument("--bad-input", action="store_true", help="the server stalls, suspends, restarts")
     args = ap.parse_args()
     args.binary = os.path.abspath(args.binary)
     args.players = args.players.split(",")
@@ -456,6 +533,9 @@ def main():
                 desk.start_display()
                 if not desk.start_sound(server):
                     log(f"{server}: the sound server did not start")
+                    continue
+                if args.bad_input:
+                    bad_input(args, desk, work, clip, server)
                     continue
                 for load in args.loads.split(","):
                     busy = None

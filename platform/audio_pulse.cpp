@@ -23,11 +23,14 @@ constexpr int64_t PREBUF_NS = 10000000;
 // How often the position is asked for while sound plays; the library
 // interpolates between answers.
 constexpr int64_t UPDATE_EVERY_NS = 50000000;
-// A server that leaves a question unanswered this long is stalled.
+// A server that leaves a question unanswered this long is stalled; a sink
+// suspended this long is not coming back soon.
 constexpr int64_t ANSWER_WITHIN_NS = 250000000;
-// Sound queued, not paused, and the position has not moved for this long:
-// the server does not play (a suspended sink, a stalled server).
-constexpr int64_t NO_PROGRESS_NS = 500000000;
+// Sound queued, not paused, and the server has taken none of it for this
+// long: it does not play. (A sink may take a while to start: an idle null
+// sink of PulseAudio plays what it rendered ahead, up to two seconds of
+// silence, before it takes the new stream's first sample.)
+constexpr int64_t NO_PROGRESS_NS = 3000000000;
 constexpr int64_t OPEN_WAIT_NS = 2000000000;
 constexpr int64_t RECONNECT_EVERY_NS = 1000000000;
 
@@ -57,9 +60,11 @@ struct PulseLink {
     uint32_t answered_state;
     int answered_playing;
     int64_t answered_ns;
-    // Progress: the heard index last seen and when it last moved.
-    int64_t last_heard;
+    // Progress: the server's read index last seen and when it last moved;
+    // since when the sink is suspended (0: it is not).
+    int64_t last_read;
     int64_t progress_ns;
+    int64_t suspended_since_ns;
     int64_t next_reconnect_ns;
 };
 
@@ -118,9 +123,9 @@ int64_t bytes_to_ns(const AudioDevice* d, int64_t bytes)
     return bytes * 1000000000 / (int64_t(d->rate) * d->block_align);
 }
 
-uint32_t ns_to_bytes(const PulseLink* p, int64_t ns)
+int64_t ns_to_bytes(const PulseLink* p, int64_t ns)
 {
-    return uint32_t(pa_usec_to_bytes(pa_usec_t(ns / 1000), &p->spec));
+    return ns > 0 ? int64_t(pa_usec_to_bytes(pa_usec_t(ns / 1000), &p->spec)) : 0;
 }
 
 void ask_position(PulseLink* p);
@@ -217,9 +222,9 @@ void open_stream(PulseLink* p)
     pa_stream_set_suspended_callback(p->stream, on_suspended, p);
     pa_buffer_attr attr;
     attr.maxlength = uint32_t(-1);
-    attr.tlength = ns_to_bytes(p, TARGET_NS);
-    attr.prebuf = ns_to_bytes(p, PREBUF_NS);
-    attr.minreq = ns_to_bytes(p, MINREQ_NS);
+    attr.tlength = uint32_t(ns_to_bytes(p, TARGET_NS));
+    attr.prebuf = uint32_t(ns_to_bytes(p, PREBUF_NS));
+    attr.minreq = uint32_t(ns_to_bytes(p, MINREQ_NS));
     attr.fragsize = uint32_t(-1);
     const pa_stream_flags_t flags =
         pa_stream_flags_t(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE);
@@ -294,14 +299,29 @@ void connect(PulseLink* p, bool waiting)
         p->failed = 1;
 }
 
-// The stream index the listener hears now; false when the server has not
-// told it (yet).
-bool heard_index(PulseLink* p, int64_t* index)
+// The stream index the listener hears at time now, from the server's last
+// answer: what the sink had taken from the stream (read index) less what it
+// still held (sink latency) at the answer's time, moved on at the rate since
+// then; a stream that was not playing gives the sink nothing more than it
+// took. False when the server has not told (yet).
+bool heard_index(PulseLink* p, int64_t now, int64_t* index)
 {
-    pa_usec_t usec = 0;
-    if (!p->stream || pa_stream_get_time(p->stream, &usec) < 0)
+    const pa_timing_info* t = p->stream ? pa_stream_get_timing_info(p->stream) : nullptr;
+    if (!t || t->read_index_corrupt)
         return false;
-    *index = int64_t(pa_usec_to_bytes(usec, &p->spec));
+    timespec real, mono;
+    clock_gettime(CLOCK_REALTIME, &real);
+    clock_gettime(CLOCK_MONOTONIC, &mono);
+    const int64_t real_ahead_ns = (int64_t(real.tv_sec) - mono.tv_sec) * 1000000000 + (real.tv_nsec - mono.tv_nsec);
+    const int64_t stamp_ns = int64_t(pa_timeval_load(&t->timestamp)) * 1000 - real_ahead_ns;
+    const int64_t since_ns = now > stamp_ns ? now - stamp_ns : 0;
+    const int64_t read = t->read_index;
+    int64_t heard = read - ns_to_bytes(p, int64_t(t->sink_usec) * 1000) + ns_to_bytes(p, since_ns);
+    if (!t->playing && heard > read)
+        heard = read;
+    if (p->index_known && heard > p->write_pos)
+        heard = p->write_pos;
+    *index = heard;
     return true;
 }
 
@@ -309,8 +329,7 @@ bool heard_index(PulseLink* p, int64_t* index)
 bool position_trusted(const PulseLink* p, const AudioDevice* d, int64_t now)
 {
     return p->ready && !p->failed && p->index_known && !d->paused && p->answered_state == p->state &&
-           p->answered_playing && (p->asked_ns == 0 || now - p->asked_ns < ANSWER_WITHIN_NS) &&
-           !pa_stream_is_suspended(p->stream);
+           (p->asked_ns == 0 || now - p->asked_ns < ANSWER_WITHIN_NS) && pa_stream_is_suspended(p->stream) != 1;
 }
 
 uint32_t whole_frames(const AudioDevice* d, const WaveHeader* h)
@@ -351,8 +370,8 @@ void take_server_back(AudioDevice* d, int64_t now)
     d->lost = 0;
     d->pacing = 0;
     // What the pace consumed is reported at its own time by report_heard.
-    p->last_heard = -1;
     p->progress_ns = now;
+    p->suspended_since_ns = 0;
     if (p->stream && pa_stream_is_corked(p->stream) == 1) {
         pa_operation* o = pa_stream_cork(p->stream, 0, nullptr, nullptr);
         if (o)
@@ -368,7 +387,6 @@ void take_server_back(AudioDevice* d, int64_t now)
 int pulse_open(AudioDevice* d, uint32_t channel_mask)
 {
     if (!d->pulse) {
-        // The record is not shared yet (see audio_device_open).
         PulseLink* p = new (std::nothrow) PulseLink();
         if (!p)
             return 0;
@@ -380,6 +398,7 @@ int pulse_open(AudioDevice* d, uint32_t channel_mask)
             return 0;
         }
         p->owner = d;
+        std::lock_guard<std::mutex> hold(d->lock); // the device thread looks at it
         d->pulse = p;
     }
     PulseLink* p = d->pulse;
@@ -389,8 +408,8 @@ int pulse_open(AudioDevice* d, uint32_t channel_mask)
     p->spec.channels = uint8_t(d->channels);
     channel_map_for(&p->map, d->channels, channel_mask);
     p->state = p->asked_state = p->answered_state = 0;
-    p->last_heard = -1;
     p->progress_ns = monotonic_ns();
+    p->suspended_since_ns = 0;
     connect(p, false);
     const int64_t deadline = monotonic_ns() + OPEN_WAIT_NS;
     while (!p->ready && !p->failed && monotonic_ns() < deadline) {
@@ -487,7 +506,7 @@ bool pulse_position(AudioDevice* d, int64_t now, const WaveHeader** header, uint
 {
     PulseLink* p = d->pulse;
     int64_t heard = 0;
-    if (!p || d->lost || !position_trusted(p, d, now) || !heard_index(p, &heard))
+    if (!p || d->lost || !position_trusted(p, d, now) || !heard_index(p, now, &heard))
         return false;
     // Buffers the server has whole, then the one it has in part.
     for (WaveHeader* h = d->heard_head; h; h = h->next) {
@@ -523,10 +542,18 @@ int64_t pulse_service(AudioDevice* d, std::unique_lock<std::mutex>* hold, int64_
     }
     now = monotonic_ns();
     const bool sound_waiting = !d->paused && (d->queue_head || d->heard_head);
+    if (!d->lost && !p->failed && !p->ready) {
+        pa_threaded_mainloop_unlock(p->loop);
+        return now + 20000000; // still opening
+    }
     if (d->lost) {
         if (p->failed && now >= p->next_reconnect_ns) {
-            connect(p, true); // waits for a server to appear on the socket
             p->next_reconnect_ns = now + RECONNECT_EVERY_NS;
+            // The library calls the state callbacks from inside the connect,
+            // and they take the device's lock.
+            hold->unlock();
+            connect(p, true); // waits for a server to appear on the socket
+            hold->lock();
         } else if (p->ready && !p->failed && p->index_known && !pa_stream_is_suspended(p->stream) &&
                    p->asked_ns == 0 && p->answered_state == p->state) {
             take_server_back(d, now);
@@ -539,7 +566,7 @@ int64_t pulse_service(AudioDevice* d, std::unique_lock<std::mutex>* hold, int64_
         at = now;
     } else {
         int64_t heard = 0;
-        const bool trusted = position_trusted(p, d, now) && heard_index(p, &heard);
+        const bool trusted = position_trusted(p, d, now) && heard_index(p, now, &heard);
         while (trusted && d->heard_head && d->heard_head->heard_ns == HEARD_WHEN_SERVER_SAYS) {
             WaveHeader* h = d->heard_head;
             const int64_t end = h->stream_pos + int64_t(whole_frames(d, h));
@@ -548,12 +575,18 @@ int64_t pulse_service(AudioDevice* d, std::unique_lock<std::mutex>* hold, int64_
             h->heard_ns = now - bytes_to_ns(d, heard - end);
             report(d, pop(&d->heard_head, &d->heard_tail), 0);
         }
-        if (!sound_waiting || (trusted && heard != p->last_heard)) {
+        const pa_timing_info* t = pa_stream_get_timing_info(p->stream);
+        if (!sound_waiting || (t && t->read_index != p->last_read)) {
             p->progress_ns = now;
-            p->last_heard = trusted ? heard : p->last_heard;
+            p->last_read = t ? t->read_index : p->last_read;
         }
+        if (pa_stream_is_suspended(p->stream) != 1)
+            p->suspended_since_ns = 0;
+        else if (p->suspended_since_ns == 0)
+            p->suspended_since_ns = now;
         const bool unanswered = p->asked_ns != 0 && now - p->asked_ns >= ANSWER_WITHIN_NS;
-        if (sound_waiting && (unanswered || now - p->progress_ns >= NO_PROGRESS_NS)) {
+        const bool suspended = p->suspended_since_ns != 0 && now - p->suspended_since_ns >= ANSWER_WITHIN_NS;
+        if (sound_waiting && (unanswered || suspended || now - p->progress_ns >= NO_PROGRESS_NS)) {
             give_up_server(d, now);
             at = now;
         } else if (sound_waiting) {
