@@ -297,7 +297,10 @@ def moravista_session(args, desk, work, clip, session, headless=False):
     if args.audio:
         argv.append(f"--audio={args.audio}")
     elif headless:
-        argv.append("--audio=sdl")
+        # Headless plays silently unless told; the sound server's own output
+        # where the program has one.
+        usage = subprocess.run([args.binary, "--help"], capture_output=True, text=True).stdout
+        argv.append("--audio=pulse" if "pulse" in usage else "--audio=sdl")
     if headless:
         argv += ["--headless", "--size=960x540"]
     launch = time.time()

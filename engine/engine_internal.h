@@ -77,8 +77,8 @@ struct PassState {
     int32_t picture_seek; // the seek awaiting a picture when it was taken (stats)
     // Following the sound: the clock before this pass advanced it, whether
     // the last pass knew what is heard, the start of the sound (a count of
-    // the output's sound_starts) last heard, and the start the clock waits
-    // for, since when.
+    // the output's sound_starts) last heard, the start waited for and since
+    // when the clock waits.
     int32_t clock_before_ms;
     bool sound_known;
     uint32_t heard_start;
@@ -88,11 +88,13 @@ struct PassState {
 // The clock follows the sound heard (heard_ms, when known is true): it is
 // set to it when the sound has just begun to be heard, and pulled toward it
 // by a quarter of the difference, at most 10 ms, on every pass after; a
-// difference of 500 ms or more is left to the frame rules. While a sound
-// that has just started afresh is on its way to the listener, the clock
-// does not pass its first sample (for at most SOUND_START_WAIT_MS).
+// difference of 500 ms or more is left to the frame rules. While sound is
+// queued but none is heard, the clock does not pass the first queued
+// sample: for at most SOUND_START_WAIT_MS when the sound starts afresh (an
+// item, a seek, a restart), SOUND_GAP_WAIT_MS when it ran dry in play.
 void clock_follow_sound(PlayerContext* ctx, PassState* pass, bool known, int32_t heard_ms);
 constexpr uint32_t SOUND_START_WAIT_MS = 300;
+constexpr uint32_t SOUND_GAP_WAIT_MS = 150;
 // One pass's rules at pass->now: the clock advanced and pulled toward the
 // sound, the pointer-hide and notice countdowns, pictures taken or dropped,
 // sound handed to the device. Drawing follows separately.

@@ -86,19 +86,21 @@ void clock_follow_sound(PlayerContext* ctx, PassState* pass, bool known, int32_t
     const uint32_t starts = ctx->audio.sound_starts.load(std::memory_order_acquire);
     const int32_t clock = ctx->clock_ms.load(std::memory_order_relaxed);
     if (!known) {
+        const bool ran_dry = pass->sound_known;
         pass->sound_known = false;
         const AudioOutput* out = &ctx->audio;
-        if (pass->heard_start == starts || ctx->playing.load(std::memory_order_relaxed) != 1 ||
-            buffers_queued(out) == 0)
+        if (ctx->playing.load(std::memory_order_relaxed) != 1 || buffers_queued(out) == 0)
             return;
-        // A sound that starts afresh takes the device and the sound server
-        // a while to be heard: the pictures wait for it at its first sample.
-        if (pass->waited_start != starts) {
+        // Sound is on its way but not heard: a sound that starts afresh (the
+        // device and the sound server take a while), or the sound ran dry
+        // and more is queued. The pictures wait for it at its first sample.
+        const bool fresh = pass->heard_start != starts;
+        if ((fresh && pass->waited_start != starts) || ran_dry) {
             pass->waited_start = starts;
             pass->wait_since_ms = pass->now;
         }
-        if (pass->now - pass->wait_since_ms >= SOUND_START_WAIT_MS)
-            return; // a device that never says it plays holds nothing up for long
+        if (pass->now - pass->wait_since_ms >= (fresh ? SOUND_START_WAIT_MS : SOUND_GAP_WAIT_MS))
+            return; // a device that does not say it plays holds nothing up for long
         const uint32_t first = out->header_done.load(std::memory_order_acquire) & AUDIO_HEADER_MASK;
         const int32_t first_ms = out->wave_headers[first].time_ms.load(std::memory_order_relaxed);
         if (clock > first_ms)

@@ -63,7 +63,7 @@ TEST(PresentationRules, the_clock_follows_signed_elapsed_time_limited_from_above
 
 TEST(PresentationRules, the_clock_follows_the_sound_heard_and_waits_for_a_sound_that_starts_afresh)
 {
-    enum Sound { FRESH, FOLLOWING, LONG_WAITED };
+    enum Sound { FRESH, FOLLOWING, LONG_WAITED, RAN_DRY_LONG_AGO };
     struct Case {
         Sound sound;
         bool known;
@@ -85,7 +85,9 @@ TEST(PresentationRules, the_clock_follows_the_sound_heard_and_waits_for_a_sound_
         {FRESH, false, 4980, 1, 2, 4990},    // ... standing where it was when already past it
         {FRESH, false, 5010, 1, 2, 5000},    // not reached yet: the clock runs
         {LONG_WAITED, false, 4995, 1, 2, 5000}, // a device that never says it plays holds nothing up
-        {FOLLOWING, false, 4995, 1, 2, 5000},   // heard before, now not (the sound ran out): runs
+        {FOLLOWING, false, 4995, 1, 2, 4995},   // the sound ran dry with more queued: waits for it
+        {RAN_DRY_LONG_AGO, false, 4995, 1, 2, 5000}, // ... but not for long
+        {FOLLOWING, false, 4995, 1, 0, 5000},   // ran out, nothing queued (the sound track ended): runs
         {FRESH, false, 4995, 0, 2, 5000},       // paused
         {FRESH, false, 4995, 1, 0, 5000},       // nothing on its way (muted, no sound yet)
     };
@@ -101,9 +103,9 @@ TEST(PresentationRules, the_clock_follows_the_sound_heard_and_waits_for_a_sound_
         r.pass.now = 200000;
         r.pass.clock_before_ms = 4990; // the clock stood there before this pass advanced it
         r.pass.sound_known = c.sound == FOLLOWING;
-        r.pass.heard_start = c.sound == FOLLOWING ? 7 : 6;
-        r.pass.waited_start = c.sound == LONG_WAITED ? 7 : 0;
-        r.pass.wait_since_ms = 200000 - SOUND_START_WAIT_MS;
+        r.pass.heard_start = c.sound == FOLLOWING || c.sound == RAN_DRY_LONG_AGO ? 7 : 6;
+        r.pass.waited_start = c.sound == LONG_WAITED || c.sound == RAN_DRY_LONG_AGO ? 7 : 0;
+        r.pass.wait_since_ms = 200000 - (c.sound == LONG_WAITED ? SOUND_START_WAIT_MS : SOUND_GAP_WAIT_MS);
         clock_follow_sound(ctx, &r.pass, c.known, c.heard_ms);
         EXPECT_EQ(ctx->clock_ms.load(), c.expected_clock);
         EXPECT_EQ(r.pass.sound_known, c.known);

@@ -70,8 +70,9 @@ TEST_F(DesktopTest, the_first_flash_of_an_item_and_the_first_after_a_seek_come_w
     const std::string luma = dir + "/luma.txt", log = dir + "/capture.log";
     char graph[512];
     snprintf(graph, sizeof graph,
-             "[0:v]setpts=PTS-%ld/TB,format=yuv444p,signalstats,metadata=mode=print:key=lavfi.signalstats.YAVG:direct=1:"
-             "file=%s[v];[1:a]asetpts=PTS-%ld/TB,silencedetect=n=-30dB:d=0.1[a]",
+             "[0:v]setpts=PTS-%ld/TB,format=yuv444p,signalstats,"
+             "metadata=mode=print:key=lavfi.signalstats.YAVG:direct=1:file=%s[v];"
+             "[1:a]asetpts=PTS-%ld/TB,silencedetect=n=-30dB:d=0.1[a]",
              t0, luma.c_str(), t0);
     pid_t capture = spawn({"sh", "-c",
                            "exec ffmpeg -nostdin -hide_banner -loglevel info -thread_queue_size 1024 -f x11grab "
