@@ -253,7 +253,13 @@ class Capture:
         # The flash appeared, on average, half a capture period before the
         # first capture that shows it.
         flashes = [times[i] - period / 2 for i in range(1, len(times)) if lumas[i] > 128 >= lumas[i - 1]]
-        beeps = [float(m.group(1)) for m in re.finditer(r"silence_end: ([0-9.]+)", open(self.log).read())]
+        # A beep is an end of silence that a start of silence follows within
+        # 200 ms (the beep lasts 40 ms); the capture's own end closes the
+        # silence it stopped in, with no beep.
+        events = [(float(m.group(2)), m.group(1)) for m in
+                  re.finditer(r"silence_(start|end): ([0-9.]+)", open(self.log).read())]
+        beeps = [t for i, (t, kind) in enumerate(events) if kind == "end" and
+                 any(k == "start" and 0 < u - t < 0.2 for u, k in events[i + 1:i + 3])]
         return flashes, beeps, period
 
 
@@ -475,10 +481,13 @@ def bad_input(args, desk, work, clip, server):
     ends = [m[1] for m in marks[1:]] + [launch + 33]
     for (name, began, returned), until in zip(marks, ends):
         seen = [f for f in flashes if began <= f < returned]
+        around = [f for f in flashes if began - 1.5 <= f < returned + 1.5]
+        longest = max((b - a for a, b in zip(around, around[1:])), default=float("nan"))
         back = [b for b in sorted(beeps) if b >= returned]
         soon = [o for f, o in pairs if returned <= f < returned + 2]
         later = [o for f, o in pairs if returned + 2 <= f < until]
-        print(f"  {name:20}: {len(seen)} flashes shown in the {returned - began:.1f} s away; "
+        print(f"  {name:20}: {len(seen)} flashes shown in the {returned - began:.1f} s away "
+              f"(longest {longest:.2f} s between flashes around it); "
               f"first beep {((back[0] - returned) * 1000 if back else float('nan')):.0f} ms after the return; "
               f"within 2 s {soon}; after: " +
               (f"{min(later):+.0f} .. {max(later):+.0f} over {len(later)}" if later else "-"))

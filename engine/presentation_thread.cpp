@@ -114,8 +114,11 @@ void clock_follow_sound(PlayerContext* ctx, PassState* pass, bool known, int32_t
     const int32_t d = clock - heard_ms;
     if (d <= -500 || d >= 500)
         return; // large gaps are left to the frame rules
-    int32_t step = fresh ? d : d / 4;
-    if (!fresh)
+    // A step of a picture's length or more is taken at once: the pictures
+    // wait (or are passed over) as long either way, and are in step sooner.
+    const bool jump = fresh || d >= SOUND_JUMP_MS || d <= -SOUND_JUMP_MS;
+    int32_t step = jump ? d : d / 4;
+    if (!jump)
         step = step > 10 ? 10 : step < -10 ? -10 : step;
     if (step != 0)
         ctx->clock_ms.fetch_sub(step, std::memory_order_relaxed);

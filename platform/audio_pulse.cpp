@@ -32,7 +32,7 @@ constexpr int64_t ANSWER_WITHIN_NS = 250000000;
 // silence, before it takes the new stream's first sample.)
 constexpr int64_t NO_PROGRESS_NS = 3000000000;
 constexpr int64_t OPEN_WAIT_NS = 2000000000;
-constexpr int64_t RECONNECT_EVERY_NS = 1000000000;
+constexpr int64_t RECONNECT_EVERY_NS = 250000000;
 
 struct PulseLink {
     pa_threaded_mainloop* loop;
@@ -280,9 +280,9 @@ void disconnect(PulseLink* p)
     p->answered_playing = 0;
 }
 
-// waiting: a server that is not there yet is waited for (after it went
-// away) instead of failing at once (at open, where SDL stands in).
-void connect(PulseLink* p, bool waiting)
+// A server that is not there fails the connection at once: at open SDL
+// stands in, after the server went away the device thread tries again.
+void connect(PulseLink* p)
 {
     disconnect(p);
     p->failed = 0;
@@ -293,9 +293,7 @@ void connect(PulseLink* p, bool waiting)
         return;
     }
     pa_context_set_state_callback(p->context, on_context_state, p);
-    const pa_context_flags_t flags =
-        pa_context_flags_t(PA_CONTEXT_NOAUTOSPAWN | (waiting ? PA_CONTEXT_NOFAIL : 0));
-    if (pa_context_connect(p->context, nullptr, flags, nullptr) < 0)
+    if (pa_context_connect(p->context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
         p->failed = 1;
 }
 
@@ -410,7 +408,7 @@ int pulse_open(AudioDevice* d, uint32_t channel_mask)
     p->state = p->asked_state = p->answered_state = 0;
     p->progress_ns = monotonic_ns();
     p->suspended_since_ns = 0;
-    connect(p, false);
+    connect(p);
     const int64_t deadline = monotonic_ns() + OPEN_WAIT_NS;
     while (!p->ready && !p->failed && monotonic_ns() < deadline) {
         pa_threaded_mainloop_unlock(p->loop);
@@ -552,7 +550,7 @@ int64_t pulse_service(AudioDevice* d, std::unique_lock<std::mutex>* hold, int64_
             // The library calls the state callbacks from inside the connect,
             // and they take the device's lock.
             hold->unlock();
-            connect(p, true); // waits for a server to appear on the socket
+            connect(p);
             hold->lock();
         } else if (p->ready && !p->failed && p->index_known && !pa_stream_is_suspended(p->stream) &&
                    p->asked_ns == 0 && p->answered_state == p->state) {

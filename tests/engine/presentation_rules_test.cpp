@@ -78,8 +78,9 @@ TEST(PresentationRules, the_clock_follows_the_sound_heard_and_waits_for_a_sound_
         {FOLLOWING, true, 5020, 1, 2, 5005}, // pulled by a quarter of the difference
         {FOLLOWING, true, 4980, 1, 2, 4995},
         {FOLLOWING, true, 5003, 1, 2, 5000}, // less than 4 ms: left alone
-        {FOLLOWING, true, 5200, 1, 2, 5010}, // at most 10 ms a pass
-        {FOLLOWING, true, 4501, 1, 2, 4990},
+        {FOLLOWING, true, 5039, 1, 2, 5009}, // at most 10 ms a pass
+        {FOLLOWING, true, 5040, 1, 2, 5040}, // a picture's length or more: set at once
+        {FOLLOWING, true, 4501, 1, 2, 4501},
         {FOLLOWING, true, 4500, 1, 2, 5000},
         {FRESH, false, 4995, 1, 2, 4995},    // on its way: the clock waits at its first sample
         {FRESH, false, 4980, 1, 2, 4990},    // ... standing where it was when already past it
