@@ -18,11 +18,12 @@ driven through its IPC socket, moravista by its --input script. Moravista's
 own --stats figure of the same session is printed beside the outside one,
 and a headless session through the same server gives the figure again.
 
+Needs, beyond what the build and the tests install: pipewire pipewire-pulse
+wireplumber mpv (apt-get install --no-install-recommends).
+
 Usage: bench/av_sync_outside.py [--binary build/moravista] [--servers pulse,pipewire]
        [--loads idle,busy] [--players moravista,mpv] [--audio sdl] [--no-headless] [--flashes]
        [--bad-input]  instead: the server stalls, its sink is suspended, it restarts
-       [--check MS]   one short session (moravista, the server running), exit 1 unless
-                      the first flash of the item and the first after a seek are within MS
 """
 import argparse
 import json
@@ -51,8 +52,6 @@ SESSION = [
     (52000, "track", 1021),  # the second audio stream (stream index 2)
     (55500, "quit", None),
 ]
-# The check: the start of the item and one seek.
-CHECK_SESSION = [(3500, "seek", 12600), (6500, "quit", None)]
 AFTER_MS = 2600  # how long after a command its flashes count for it
 
 
@@ -394,7 +393,11 @@ def run_condition(args, desk, work, clip, server, load):
             print(f"# {name}: per flash, wall s since launch: sound minus picture ms")
             print("  " + " ".join(f"{f - (launch - cap.t0):.1f}:{o:+.0f}" for f, o in pairs))
     if "moravista" in args.players and not args.no_headless:
+        # Someone listens, as in the window sessions: an idle null sink of
+        # PulseAudio renders two seconds ahead and takes a new stream late.
+        listener = Capture(desk, work, f"{server}-{load}-headless", video=False)
         _, results["headless"] = moravista_session(args, desk, work, clip, SESSION, headless=True)
+        listener.finish()
     return results
 
 
@@ -493,30 +496,6 @@ def bad_input(args, desk, work, clip, server):
               (f"{min(later):+.0f} .. {max(later):+.0f} over {len(later)}" if later else "-"))
 
 
-def check(args):
-    """Runs one short session through the sound server already running (PULSE_SERVER)."""
-    work = tempfile.mkdtemp(prefix="mv-avsync-")
-    desk = Desktop(work)
-    try:
-        desk.env["PULSE_SERVER"] = os.environ.get("PULSE_SERVER", "")
-        desk.env["XDG_RUNTIME_DIR"] = os.environ.get("XDG_RUNTIME_DIR", desk.env["XDG_RUNTIME_DIR"])
-        desk.start_display()
-        clip = os.path.join(work, "clip.mkv")
-        make_clip(clip)
-        cap = Capture(desk, work, "check")
-        launch, _ = moravista_session(args, desk, work, clip, CHECK_SESSION)
-        flashes, beeps, _ = cap.finish()
-        pairs = pair(flashes, beeps)
-        cond = classify(pairs, launch - cap.t0, CHECK_SESSION)
-        first = cond["start"][:1] + cond["seek first"]
-        print("first flash of the item, first after the seek (ms):", [o for _, o in first])
-        print("all:", [o for _, o in pairs])
-        return 0 if len(first) == 2 and all(abs(o) <= args.check for _, o in first) else 1
-    finally:
-        desk.close()
-        shutil.rmtree(work, ignore_errors=True)
-
-
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--binary", default="build/moravista")
@@ -526,13 +505,10 @@ def main():
     ap.add_argument("--audio", default="", help="moravista's --audio= (default: its own choice)")
     ap.add_argument("--no-headless", action="store_true")
     ap.add_argument("--flashes", action="store_true", help="print every flash")
-    ap.add_argument("--check", type=float, default=0)
     ap.add_argument("--bad-input", action="store_true", help="the server stalls, suspends, restarts")
     args = ap.parse_args()
     args.binary = os.path.abspath(args.binary)
     args.players = args.players.split(",")
-    if args.check:
-        return check(args)
     work = tempfile.mkdtemp(prefix="mv-avsync-")
     clip = os.path.join(work, "clip.mkv")
     make_clip(clip)

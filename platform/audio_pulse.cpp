@@ -180,29 +180,32 @@ void on_write_request(pa_stream*, size_t, void* user)
     pulse_fill(p->owner);
 }
 
+// Both state callbacks end here: a failure means the server went away; the
+// device thread and an open waiting for the stream look again.
+void after_state(PulseLink* p, bool failed)
+{
+    if (failed) {
+        p->failed = 1;
+        p->ready = 0;
+    }
+    wake_owner(p);
+    pa_threaded_mainloop_signal(p->loop, 0);
+}
+
 void on_stream_state(pa_stream* s, void* user)
 {
     PulseLink* p = static_cast<PulseLink*>(user);
     if (s != p->stream)
         return;
-    switch (pa_stream_get_state(s)) {
-    case PA_STREAM_READY:
+    const pa_stream_state_t state = pa_stream_get_state(s);
+    if (state == PA_STREAM_READY) {
         // A new stream counts from index 0.
         p->ready = 1;
         p->write_pos = 0;
         p->index_known = 1;
         p->state++;
-        break;
-    case PA_STREAM_FAILED:
-    case PA_STREAM_TERMINATED:
-        p->failed = 1;
-        p->ready = 0;
-        break;
-    default:
-        break;
     }
-    wake_owner(p);
-    pa_threaded_mainloop_signal(p->loop, 0);
+    after_state(p, state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED);
 }
 
 void on_suspended(pa_stream*, void* user)
@@ -237,20 +240,10 @@ void on_context_state(pa_context* c, void* user)
     PulseLink* p = static_cast<PulseLink*>(user);
     if (c != p->context)
         return;
-    switch (pa_context_get_state(c)) {
-    case PA_CONTEXT_READY:
+    const pa_context_state_t state = pa_context_get_state(c);
+    if (state == PA_CONTEXT_READY)
         open_stream(p);
-        break;
-    case PA_CONTEXT_FAILED:
-    case PA_CONTEXT_TERMINATED:
-        p->failed = 1;
-        p->ready = 0;
-        break;
-    default:
-        break;
-    }
-    wake_owner(p);
-    pa_threaded_mainloop_signal(p->loop, 0);
+    after_state(p, state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED);
 }
 
 void disconnect(PulseLink* p)
