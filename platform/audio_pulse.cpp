@@ -363,8 +363,10 @@ void take_server_back(AudioDevice* d, int64_t now)
     // What the pace consumed is reported at its own time by report_heard.
     p->progress_ns = now;
     p->suspended_since_ns = 0;
-    if (p->stream && pa_stream_is_corked(p->stream) == 1) {
-        pa_operation* o = pa_stream_cork(p->stream, 0, nullptr, nullptr);
+    // The stream plays or stands as the device does (it may have been
+    // paused or restarted while the server was away).
+    if (p->stream && pa_stream_is_corked(p->stream) != d->paused) {
+        pa_operation* o = pa_stream_cork(p->stream, d->paused, nullptr, nullptr);
         if (o)
             pa_operation_unref(o);
         p->state++;
