@@ -121,20 +121,20 @@ void audio_restart(AudioOutput* out)
 
 bool audio_heard_ms(AudioOutput* out, int32_t* media_ms)
 {
+    // The device's own rate: the media thread may be reopening the output
+    // for another format meanwhile.
     AudioDevice* device = out->wave_out.load(std::memory_order_acquire);
     const WaveHeader* header = nullptr;
-    uint32_t bytes = 0;
-    if (!device || out->audio_block_align <= 0 || out->audio_rate <= 0 ||
-        !audio_device_position(device, &header, &bytes, nullptr))
+    uint32_t frames = 0;
+    int32_t rate = 0;
+    if (!device || !audio_device_position(device, &header, &frames, &rate) || rate <= 0)
         return false;
     // The header is still the device's (not reported), so its time is the
     // one written with it.
     for (const AudioHeader& h : out->wave_headers) {
         if (&h.wave != header)
             continue;
-        const int64_t frames = bytes / uint32_t(out->audio_block_align);
-        *media_ms = h.time_ms.load(std::memory_order_relaxed) +
-                    int32_t((frames * 1000 + out->audio_rate / 2) / out->audio_rate);
+        *media_ms = h.time_ms.load(std::memory_order_relaxed) + int32_t((int64_t(frames) * 1000 + rate / 2) / rate);
         return true;
     }
     return false;

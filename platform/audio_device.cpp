@@ -487,29 +487,33 @@ int64_t audio_device_latency_ns(AudioDevice* device)
     return device->backend == BACKEND_PULSE && !device->lost ? pulse_latency_ns(device) : device->latency_ns;
 }
 
-int audio_device_position(AudioDevice* device, const WaveHeader** header, uint32_t* bytes, int64_t* at_ns)
+int audio_device_position(AudioDevice* device, const WaveHeader** header, uint32_t* frames, int32_t* rate)
 {
-    if (!device || !header || !bytes)
+    if (!device || !header || !frames || !rate)
         return 0;
     PulseHold server(device);
     std::lock_guard<std::mutex> hold(device->lock);
-    const int64_t now = monotonic_ns();
-    if (at_ns)
-        *at_ns = now;
     if (!device->open || device->paused)
         return 0;
+    const int64_t now = monotonic_ns();
+    uint32_t bytes = 0;
+    bool heard;
     if (paced(device)) {
         pace(device, now);
         // The pace is inside the buffer at the front of the queue.
-        if (!device->pacing || !device->queue_head)
-            return 0;
-        *header = device->queue_head;
-        *bytes = device->queue_head->bytes_played;
-        return 1;
+        heard = device->pacing && device->queue_head;
+        if (heard) {
+            *header = device->queue_head;
+            bytes = device->queue_head->bytes_played;
+        }
+    } else if (device->backend == BACKEND_PULSE) {
+        heard = pulse_position(device, now, header, &bytes);
+    } else {
+        heard = sdl_position(device, now, header, &bytes);
     }
-    if (device->backend == BACKEND_PULSE)
-        return pulse_position(device, now, header, bytes) ? 1 : 0;
-    return sdl_position(device, now, header, bytes) ? 1 : 0;
+    *frames = bytes / uint32_t(device->block_align);
+    *rate = device->rate;
+    return heard ? 1 : 0;
 }
 
 int32_t audio_device_rate(AudioDevice* device)

@@ -8,6 +8,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <chrono>
+#include <mutex>
 #include <new>
 #include <thread>
 
@@ -36,6 +37,10 @@ constexpr int64_t RECONNECT_EVERY_NS = 250000000;
 
 struct PulseLink {
     pa_threaded_mainloop* loop;
+    // Taken with the loop's lock wherever it is held (and by the callbacks,
+    // which run holding it): the loop's lock is the library's own, which the
+    // thread sanitizer cannot see, so this one shows it the same exclusion.
+    std::recursive_mutex seen;
     AudioDevice* owner;
     pa_context* context;
     pa_stream* stream;
@@ -68,16 +73,28 @@ struct PulseLink {
     int64_t next_reconnect_ns;
 };
 
+static void lock_loop(PulseLink* p)
+{
+    pa_threaded_mainloop_lock(p->loop);
+    p->seen.lock();
+}
+
+static void unlock_loop(PulseLink* p)
+{
+    p->seen.unlock();
+    pa_threaded_mainloop_unlock(p->loop);
+}
+
 PulseHold::PulseHold(AudioDevice* d) : link(d ? d->pulse : nullptr)
 {
     if (link)
-        pa_threaded_mainloop_lock(link->loop);
+        lock_loop(link);
 }
 
 PulseHold::~PulseHold()
 {
     if (link)
-        pa_threaded_mainloop_unlock(link->loop);
+        unlock_loop(link);
 }
 
 namespace {
@@ -133,6 +150,7 @@ void ask_position(PulseLink* p);
 void on_answer(pa_stream*, int success, void* user)
 {
     PulseLink* p = static_cast<PulseLink*>(user);
+    std::lock_guard<std::recursive_mutex> seen(p->seen);
     if (p->question) {
         pa_operation_unref(p->question);
         p->question = nullptr;
@@ -176,12 +194,13 @@ void ask_position(PulseLink* p)
 void on_write_request(pa_stream*, size_t, void* user)
 {
     PulseLink* p = static_cast<PulseLink*>(user);
+    std::lock_guard<std::recursive_mutex> seen(p->seen);
     std::lock_guard<std::mutex> hold(p->owner->lock);
     pulse_fill(p->owner);
 }
 
 // Both state callbacks end here: a failure means the server went away; the
-// device thread and an open waiting for the stream look again.
+// device thread looks again.
 void after_state(PulseLink* p, bool failed)
 {
     if (failed) {
@@ -189,12 +208,12 @@ void after_state(PulseLink* p, bool failed)
         p->ready = 0;
     }
     wake_owner(p);
-    pa_threaded_mainloop_signal(p->loop, 0);
 }
 
 void on_stream_state(pa_stream* s, void* user)
 {
     PulseLink* p = static_cast<PulseLink*>(user);
+    std::lock_guard<std::recursive_mutex> seen(p->seen);
     if (s != p->stream)
         return;
     const pa_stream_state_t state = pa_stream_get_state(s);
@@ -210,7 +229,9 @@ void on_stream_state(pa_stream* s, void* user)
 
 void on_suspended(pa_stream*, void* user)
 {
-    wake_owner(static_cast<PulseLink*>(user));
+    PulseLink* p = static_cast<PulseLink*>(user);
+    std::lock_guard<std::recursive_mutex> seen(p->seen);
+    wake_owner(p);
 }
 
 void open_stream(PulseLink* p)
@@ -238,6 +259,7 @@ void open_stream(PulseLink* p)
 void on_context_state(pa_context* c, void* user)
 {
     PulseLink* p = static_cast<PulseLink*>(user);
+    std::lock_guard<std::recursive_mutex> seen(p->seen);
     if (c != p->context)
         return;
     const pa_context_state_t state = pa_context_get_state(c);
@@ -395,7 +417,7 @@ int pulse_open(AudioDevice* d, uint32_t channel_mask)
         d->pulse = p;
     }
     PulseLink* p = d->pulse;
-    pa_threaded_mainloop_lock(p->loop);
+    lock_loop(p);
     p->spec.format = PA_SAMPLE_S16LE;
     p->spec.rate = uint32_t(d->rate);
     p->spec.channels = uint8_t(d->channels);
@@ -406,16 +428,16 @@ int pulse_open(AudioDevice* d, uint32_t channel_mask)
     connect(p);
     const int64_t deadline = monotonic_ns() + OPEN_WAIT_NS;
     while (!p->ready && !p->failed && monotonic_ns() < deadline) {
-        pa_threaded_mainloop_unlock(p->loop);
+        unlock_loop(p);
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        pa_threaded_mainloop_lock(p->loop);
+        lock_loop(p);
     }
     const int ok = p->ready && !p->failed;
     if (!ok)
         disconnect(p);
     else
         ask_position(p);
-    pa_threaded_mainloop_unlock(p->loop);
+    unlock_loop(p);
     return ok;
 }
 
@@ -526,17 +548,17 @@ int64_t pulse_service(AudioDevice* d, std::unique_lock<std::mutex>* hold, int64_
 {
     PulseLink* p = d->pulse;
     hold->unlock();
-    pa_threaded_mainloop_lock(p->loop);
+    lock_loop(p);
     hold->lock();
     int64_t at = -1;
     if (!d->open || d->quit || d->backend != BACKEND_PULSE) {
-        pa_threaded_mainloop_unlock(p->loop);
+        unlock_loop(p);
         return -1;
     }
     now = monotonic_ns();
     const bool sound_waiting = !d->paused && (d->queue_head || d->heard_head);
     if (!d->lost && !p->failed && !p->ready) {
-        pa_threaded_mainloop_unlock(p->loop);
+        unlock_loop(p);
         return now + 20000000; // still opening
     }
     if (d->lost) {
@@ -596,7 +618,7 @@ int64_t pulse_service(AudioDevice* d, std::unique_lock<std::mutex>* hold, int64_
             }
         }
     }
-    pa_threaded_mainloop_unlock(p->loop);
+    unlock_loop(p);
     return at;
 }
 

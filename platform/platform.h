@@ -243,11 +243,11 @@ void audio_device_shutdown(void);
 // (0 for the null and wav backends; for pulse what the server says a
 // sample written now waits).
 int64_t audio_device_latency_ns(AudioDevice* device);
-// What the listener hears: the buffer being heard and how many of its bytes
-// have been heard by CLOCK_MONOTONIC time *at_ns (may be null). 0 while none
-// of the device's buffers is being heard: none written, paused, the sound
-// ran out, a sound server that has not said yet where it plays.
-int audio_device_position(AudioDevice* device, const WaveHeader** header, uint32_t* bytes, int64_t* at_ns);
+// What the listener hears now: the buffer being heard, how many of its
+// sample frames have been heard, and the rate they play at. 0 while none of
+// the device's buffers is being heard: none written, paused, the sound ran
+// out, a sound server that has not said yet where it plays.
+int audio_device_position(AudioDevice* device, const WaveHeader** header, uint32_t* frames, int32_t* rate);
 // Rate and channel count the device plays at; 0 when closed.
 int32_t audio_device_rate(AudioDevice* device);
 int32_t audio_device_channels(AudioDevice* device);
