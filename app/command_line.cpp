@@ -66,7 +66,8 @@ bool parse_option(const char* arg, CommandLine* cl)
     else if (strcmp(arg, "--no-gpu") == 0)
         cl->gpu = -1;
     else if ((v = option_value(arg, "--audio")))
-        return (strcmp(v, "sdl") == 0 || strcmp(v, "null") == 0 || (strncmp(v, "wav:", 4) == 0 && v[4])) &&
+        return (strcmp(v, "pulse") == 0 || strcmp(v, "sdl") == 0 || strcmp(v, "null") == 0 ||
+                (strncmp(v, "wav:", 4) == 0 && v[4])) &&
                (cl->audio = v, true);
     else if ((v = option_value(arg, "--input")))
         return *v && (cl->input_path = v, true);
@@ -145,8 +146,9 @@ const char* command_line_help()
            "A small, fast media player.\n"
            "\n"
            "  --headless            run without a window (ends on SIGINT or SIGTERM)\n"
-           "  --audio=sdl|null|wav:FILE\n"
-           "                        sound output (default: sdl with a window, null headless)\n"
+           "  --audio=pulse|sdl|null|wav:FILE\n"
+           "                        sound output (default: pulse with a window, null headless;\n"
+           "                        pulse is SDL where no PulseAudio or PipeWire server answers)\n"
            "  --quit-at-end         end the program when the list has played\n"
            "  --input=FILE          timed actions, one per line: <ms> <action> [argument]:\n"
            "                        seek MS, pause, play, step, volume 0..300, track ID, open INDEX,\n"

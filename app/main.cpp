@@ -145,7 +145,7 @@ int main(int argc, char** argv)
     closing_signals(&set);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 
-    const char* audio = cl.audio.empty() ? (cl.headless ? "null" : "sdl") : cl.audio.c_str();
+    const char* audio = cl.audio.empty() ? (cl.headless ? "null" : "pulse") : cl.audio.c_str();
     if (!audio_select_backend(audio)) {
         fprintf(stderr, "moravista: unknown sound output %s\n", audio);
         return 2;

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Picture against sound through a real sound server: a private PulseAudio
 # server with a null sink, the player headless with its SDL output, and a
-# 30 s clip made here. The player measures, for every picture shown, the
-# media time of the sound heard at that moment (the buffer the server asked
-# for last, plus what the layers below still hold) minus the picture's time;
+# 30 s clip made here. The player measures, for every picture shown, how
+# much later its sound is heard: the picture's time minus the media time of
+# the sound heard at that moment (as the sound device says);
 # the server's own report of what it holds (buffer and sink latency, sampled
 # by pactl while it plays) shows how far that estimate can be from the
 # server's view. Usage: bench/av_offset_sound_server.sh [BINARY] [RUNS]

@@ -30,6 +30,7 @@ struct WaveHeader {
     WaveHeader* next;
     uint32_t bytes_played;
     int64_t heard_ns; // CLOCK_MONOTONIC time at which the last sample is heard
+    int64_t stream_pos; // where byte 0 lies in a sound server's stream (pulse)
 };
 
 constexpr uint32_t AUDIO_HEADER_COUNT = 8;
@@ -74,4 +75,8 @@ struct AudioOutput {
     // the buffer reported last), and now_ms() at that report.
     std::atomic<int32_t> heard_time_ms;
     std::atomic<uint32_t> heard_wall_ms;
+    // Counts the times the sound starts afresh (the device opened or reset,
+    // playback restarted): until the device says the new sound is heard, the
+    // clock waits for it.
+    std::atomic<uint32_t> sound_starts;
 };

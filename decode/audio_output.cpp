@@ -68,6 +68,7 @@ int audio_open_format(AudioOutput* out, int32_t rate, int32_t channels)
     if (device)
         audio_device_reset(device);
     out->audio_clock_ms.store(0, std::memory_order_relaxed);
+    out->sound_starts.fetch_add(1, std::memory_order_release);
     if (device && usable && out->audio_rate == rate && out->audio_channels == channels)
         return 1;
     if (device)
@@ -115,6 +116,28 @@ void audio_restart(AudioOutput* out)
 {
     if (AudioDevice* device = out->wave_out.load(std::memory_order_acquire))
         audio_device_restart(device);
+    out->sound_starts.fetch_add(1, std::memory_order_release);
+}
+
+bool audio_heard_ms(AudioOutput* out, int32_t* media_ms)
+{
+    // The device's own rate: the media thread may be reopening the output
+    // for another format meanwhile.
+    AudioDevice* device = out->wave_out.load(std::memory_order_acquire);
+    const WaveHeader* header = nullptr;
+    uint32_t frames = 0;
+    int32_t rate = 0;
+    if (!device || !audio_device_position(device, &header, &frames, &rate) || rate <= 0)
+        return false;
+    // The header is still the device's (not reported), so its time is the
+    // one written with it.
+    for (const AudioHeader& h : out->wave_headers) {
+        if (&h.wave != header)
+            continue;
+        *media_ms = h.time_ms.load(std::memory_order_relaxed) + int32_t((int64_t(frames) * 1000 + rate / 2) / rate);
+        return true;
+    }
+    return false;
 }
 
 void audio_reset(AudioOutput* out)
@@ -123,6 +146,7 @@ void audio_reset(AudioOutput* out)
         audio_device_reset(device);
     // The reports of a reset carry times of sound that was never heard.
     out->audio_clock_ms.store(0, std::memory_order_relaxed);
+    out->sound_starts.fetch_add(1, std::memory_order_release);
 }
 
 void audio_free_buffers(AudioOutput* out)
@@ -222,7 +246,9 @@ void audio_done_callback(AudioDevice* device, uint32_t message, void* instance, 
     if (dropped)
         return; // nothing was heard, so there is no position to report
     out->heard_time_ms.store(end_ms, std::memory_order_relaxed);
-    out->heard_wall_ms.store(now_ms(), std::memory_order_relaxed);
+    // When the device says the end was heard (it may report a little late).
+    const int64_t at = header && header->heard_ns > 0 && header->heard_ns != INT64_MAX ? header->heard_ns : 0;
+    out->heard_wall_ms.store(at ? uint32_t(uint64_t(at) / 1000000u) : now_ms(), std::memory_order_relaxed);
     if (done != out->header_write.load(std::memory_order_acquire))
         out->audio_clock_ms.store(out->wave_headers[done].time_ms.load(std::memory_order_relaxed),
                                   std::memory_order_release);

@@ -53,6 +53,10 @@ void audio_set_volume(AudioOutput* out, uint32_t level);
 void audio_write(AudioOutput* out, FrameEntry* entry, uint32_t next_header);
 void audio_pause(AudioOutput* out);
 void audio_restart(AudioOutput* out);
+// The media time the listener hears now, from the device's own position;
+// false while none of the sound is heard (none written, paused, the sound
+// ran out, a sound server that has not told yet). Any thread.
+bool audio_heard_ms(AudioOutput* out, int32_t* media_ms);
 // Drops every queued buffer, each reported finished before it returns, and
 // clears audio_clock_ms.
 void audio_reset(AudioOutput* out);

@@ -178,7 +178,6 @@ static void finish_seek(PlayerContext* ctx, DemuxState* st, SeekOrder order, int
     reset_subtitles_for_seek(&ctx->subtitles);
     audio_reset(&ctx->audio);
     ctx->audio.audio_clock_ms.store(0, std::memory_order_relaxed);
-    stats_sound_reset(ctx);
     bool playing = ctx->playing.load(std::memory_order_relaxed) != 0;
     ctx->step_frame.store(playing ? 0 : 1, std::memory_order_relaxed);
     ctx->clock_ms.store(playing ? landing - 30 : landing, std::memory_order_relaxed);

@@ -78,7 +78,28 @@ struct PassState {
     bool new_picture;   // a picture was taken to be shown
     int32_t picture_ms; // its media time
     int32_t picture_seek; // the seek awaiting a picture when it was taken (stats)
+    // Following the sound: the clock before this pass advanced it, whether
+    // the last pass knew what is heard, the start of the sound (a count of
+    // the output's sound_starts) last heard, the start waited for and since
+    // when the clock waits.
+    int32_t clock_before_ms;
+    bool sound_known;
+    uint32_t heard_start;
+    uint32_t waited_start;
+    uint32_t wait_since_ms;
 };
+// The clock follows the sound heard (heard_ms, when known is true): it is
+// set to it when the sound has just begun to be heard or is SOUND_JUMP_MS
+// or more away, and else pulled toward it by a quarter of the difference,
+// at most 10 ms, on every pass; a difference of 500 ms or more is left to
+// the frame rules. While sound is
+// queued but none is heard, the clock does not pass the first queued
+// sample: for at most SOUND_START_WAIT_MS when the sound starts afresh (an
+// item, a seek, a restart), SOUND_GAP_WAIT_MS when it ran dry in play.
+void clock_follow_sound(PlayerContext* ctx, PassState* pass, bool known, int32_t heard_ms);
+constexpr int32_t SOUND_JUMP_MS = 40;
+constexpr uint32_t SOUND_START_WAIT_MS = 300;
+constexpr uint32_t SOUND_GAP_WAIT_MS = 150;
 // One pass's rules at pass->now: the clock advanced and pulled toward the
 // sound, the pointer-hide and notice countdowns, pictures taken or dropped,
 // sound handed to the device. Drawing follows separately.

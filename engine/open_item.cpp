@@ -105,7 +105,6 @@ static int open_streams(PlayerContext* ctx)
             stats_sound_silent(ctx, ctx->slots[SLOT_AUDIO].codec);
             close_slot(ctx, SLOT_AUDIO);
         }
-        stats_sound_reset(ctx);
     }
     return result;
 }

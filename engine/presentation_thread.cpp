@@ -67,6 +67,7 @@ static void advance_clock(PlayerContext* ctx, PassState* pass)
         ctx->tick_ms += 100;
         housekeeping_tick(ctx);
     }
+    pass->clock_before_ms = ctx->clock_ms.load(std::memory_order_relaxed);
     // The clock stands while paused and while nothing was taken last pass.
     if (ctx->playing.load(std::memory_order_relaxed) == 1 && ctx->frame_taken.load(std::memory_order_relaxed) == 1)
         ctx->clock_ms.fetch_add(elapsed, std::memory_order_relaxed);
@@ -75,24 +76,71 @@ static void advance_clock(PlayerContext* ctx, PassState* pass)
     ctx->frame_taken.store(0, std::memory_order_relaxed);
 }
 
-// At most 5 ms toward the sound per report, or 3 ms held back.
+static uint32_t buffers_queued(const AudioOutput* out)
+{
+    return (out->header_write.load(std::memory_order_relaxed) - out->header_done.load(std::memory_order_acquire)) & 7;
+}
+
+void clock_follow_sound(PlayerContext* ctx, PassState* pass, bool known, int32_t heard_ms)
+{
+    const uint32_t starts = ctx->audio.sound_starts.load(std::memory_order_acquire);
+    const int32_t clock = ctx->clock_ms.load(std::memory_order_relaxed);
+    if (!known) {
+        const bool ran_dry = pass->sound_known;
+        pass->sound_known = false;
+        const AudioOutput* out = &ctx->audio;
+        if (ctx->playing.load(std::memory_order_relaxed) != 1 || buffers_queued(out) == 0)
+            return;
+        // Sound is on its way but not heard: a sound that starts afresh (the
+        // device and the sound server take a while), or the sound ran dry
+        // and more is queued. The pictures wait for it at its first sample.
+        const bool fresh = pass->heard_start != starts;
+        if ((fresh && pass->waited_start != starts) || ran_dry) {
+            pass->waited_start = starts;
+            pass->wait_since_ms = pass->now;
+        }
+        if (pass->now - pass->wait_since_ms >= (fresh ? SOUND_START_WAIT_MS : SOUND_GAP_WAIT_MS))
+            return; // a device that does not say it plays holds nothing up for long
+        const uint32_t first = out->header_done.load(std::memory_order_acquire) & AUDIO_HEADER_MASK;
+        const int32_t first_ms = out->wave_headers[first].time_ms.load(std::memory_order_relaxed);
+        if (clock > first_ms)
+            ctx->clock_ms.store(pass->clock_before_ms > first_ms ? pass->clock_before_ms : first_ms,
+                                std::memory_order_relaxed);
+        return;
+    }
+    const bool fresh = pass->heard_start != starts || !pass->sound_known;
+    pass->heard_start = starts;
+    pass->sound_known = true;
+    const int32_t d = clock - heard_ms;
+    if (d <= -500 || d >= 500)
+        return; // large gaps are left to the frame rules
+    // A step of a picture's length or more is taken at once: the pictures
+    // wait (or are passed over) as long either way, and are in step sooner.
+    const bool jump = fresh || d >= SOUND_JUMP_MS || d <= -SOUND_JUMP_MS;
+    int32_t step = jump ? d : d / 4;
+    if (!jump)
+        step = step > 10 ? 10 : step < -10 ? -10 : step;
+    if (step != 0)
+        ctx->clock_ms.fetch_sub(step, std::memory_order_relaxed);
+}
+
 static void correct_clock(PlayerContext* ctx, PassState* pass)
 {
-    int32_t c = ctx->audio.audio_clock_ms.exchange(0, std::memory_order_acq_rel);
-    if (c == 0 || !has_stream(ctx, SLOT_AUDIO))
+    if (!has_stream(ctx, SLOT_AUDIO))
         return;
-    if (!has_stream(ctx, SLOT_VIDEO)) {
+    // The device's report of a finished buffer: without video it is the
+    // position shown.
+    int32_t c = ctx->audio.audio_clock_ms.exchange(0, std::memory_order_acq_rel);
+    if (c != 0 && !has_stream(ctx, SLOT_VIDEO)) {
         ctx->audio_only_position_ms.store(c, std::memory_order_relaxed);
         if (pass->now - ctx->last_audio_redraw_ms.load(std::memory_order_relaxed) > 50) {
             ctx->redraw_pending.store(ctx->window_visible.load(std::memory_order_relaxed), std::memory_order_relaxed);
             ctx->last_audio_redraw_ms.store(pass->now, std::memory_order_relaxed);
         }
     }
-    int32_t d = ctx->clock_ms.load(std::memory_order_relaxed) - c;
-    if (d >= -499 && d <= -26)
-        ctx->clock_wall_ms.fetch_sub(5, std::memory_order_relaxed);
-    else if (d >= 26 && d <= 499)
-        ctx->clock_wall_ms.fetch_add(3, std::memory_order_relaxed);
+    int32_t heard = 0;
+    const bool known = audio_heard_ms(&ctx->audio, &heard);
+    clock_follow_sound(ctx, pass, known, heard);
 }
 
 static void advance_read(StreamSlot* slot)
@@ -215,11 +263,6 @@ static void take_video(PlayerContext* ctx, PassState* pass)
     }
 }
 
-static uint32_t buffers_queued(const AudioOutput* out)
-{
-    return (out->header_write.load(std::memory_order_relaxed) - out->header_done.load(std::memory_order_acquire)) & 7;
-}
-
 // The part of a late chunk that lies before the clock is cut off.
 // False when nothing of it is left to play.
 static bool trim_late_chunk(PlayerContext* ctx, FrameEntry* entry, int32_t e)
@@ -309,7 +352,11 @@ static bool draw_unheld(PlayerContext* ctx, PassState* pass)
         present_frame(ctx, slot->frames[current_frame_index(slot)].frame);
         if (pass->new_picture) {
             ctx->pictures_shown.fetch_add(1, std::memory_order_relaxed);
-            stats_picture_shown(ctx, pass->picture_ms, pass->picture_seek);
+            // What is heard as the picture appears: the figure of the A/V offset.
+            int32_t heard = 0;
+            const bool known = stats_of(ctx) && ctx->playing.load(std::memory_order_relaxed) == 1 &&
+                               has_stream(ctx, SLOT_AUDIO) && audio_heard_ms(&ctx->audio, &heard);
+            stats_picture_shown(ctx, pass->picture_ms, pass->picture_seek, known ? &heard : nullptr);
         }
         return true;
     }

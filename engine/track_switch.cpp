@@ -103,7 +103,6 @@ static void switch_audio(PlayerContext* ctx, AVStream* stream, int32_t ordinal)
     if (open_slot(ctx, SLOT_AUDIO, ordinal, AVMEDIA_TYPE_AUDIO) &&
         !audio_open(&ctx->audio, ctx->slots[SLOT_AUDIO].codec))
         close_slot(ctx, SLOT_AUDIO); // no device for it: play on without sound
-    stats_sound_reset(ctx);
 }
 
 static void switch_subtitle(PlayerContext* ctx, AVStream* stream, int32_t ordinal)

@@ -1,7 +1,8 @@
 // The sound device. Each open device owns one thread that reports finished
 // buffers at the moment their last sample is heard; for the null and wav
 // backends the same thread also consumes the queue at real-time pace (the
-// sdl backend is fed from SDL's own thread, audio_sdl.cpp).
+// sdl backend is fed from SDL's own thread, audio_sdl.cpp, the pulse backend
+// from its event loop's, audio_pulse.cpp).
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -50,7 +51,7 @@ void report(AudioDevice* d, WaveHeader* h, uintptr_t dropped)
 // The device consumes its queue itself at real-time pace.
 bool paced(const AudioDevice* d)
 {
-    return d->backend != BACKEND_SDL || d->lost;
+    return d->backend == BACKEND_NULL || d->backend == BACKEND_WAV || d->lost;
 }
 
 void report_heard(AudioDevice* d, int64_t now)
@@ -62,7 +63,7 @@ void report_heard(AudioDevice* d, int64_t now)
 // CLOCK_MONOTONIC time of the next event the thread must act on, or -1.
 int64_t next_event_ns(const AudioDevice* d)
 {
-    int64_t at = d->heard_head ? d->heard_head->heard_ns : -1;
+    int64_t at = d->heard_head && d->heard_head->heard_ns != HEARD_WHEN_SERVER_SAYS ? d->heard_head->heard_ns : -1;
     if (paced(d) && d->pacing && !d->paused && d->queue_head) {
         const uint64_t end = d->frames_played + frames_left(d, d->queue_head);
         const int64_t done = d->base_ns + frames_to_ns(d, end - d->base_frames);
@@ -120,7 +121,11 @@ void device_thread(AudioDevice* d)
     while (!d->quit) {
         int64_t now = monotonic_ns();
         int64_t at = -1;
-        if (!paced(d) && d->queue_head && !d->paused) {
+        if (d->backend == BACKEND_PULSE && d->pulse) {
+            at = pulse_service(d, &hold, now);
+            now = monotonic_ns();
+        }
+        if (d->backend == BACKEND_SDL && !d->lost && d->queue_head && !d->paused) {
             const int64_t stalled_at = d->last_feed_ns + SDL_STALL_NS;
             if (now >= stalled_at)
                 d->lost = 1;
@@ -212,6 +217,8 @@ int audio_device_select(const char* choice)
     std::lock_guard<std::mutex> hold(p.lock);
     if (strcmp(choice, "sdl") == 0) {
         p.backend = BACKEND_SDL;
+    } else if (strcmp(choice, "pulse") == 0) {
+        p.backend = BACKEND_PULSE;
     } else if (strcmp(choice, "null") == 0) {
         p.backend = BACKEND_NULL;
     } else if (strncmp(choice, "wav:", 4) == 0 && choice[4] != '\0') {
@@ -231,7 +238,7 @@ int audio_device_select(const char* choice)
 const char* audio_device_backend()
 {
     std::lock_guard<std::mutex> hold(process().lock);
-    static const char* const names[] = {"sdl", "null", "wav"};
+    static const char* const names[] = {"sdl", "null", "wav", "pulse"};
     return names[process().backend];
 }
 
@@ -284,6 +291,11 @@ AudioDevice* audio_device_open(int32_t rate, int32_t channels, uint32_t channel_
     // A thread that cannot be made (no memory or address space left) fails
     // the open like a device that is not there.
     d->thread_running = pthread_create(&d->thread, nullptr, run_device_thread, d) == 0;
+    // Where no PulseAudio server answers, SDL finds what the machine has.
+    if (d->thread_running && backend == BACKEND_PULSE && !pulse_open(d, channel_mask)) {
+        std::lock_guard<std::mutex> hold(d->lock);
+        d->backend = backend = BACKEND_SDL;
+    }
     if (!d->thread_running || (backend == BACKEND_SDL && !sdl_open(d))) {
         {
             std::lock_guard<std::mutex> hold(d->lock);
@@ -330,6 +342,7 @@ int audio_device_write(AudioDevice* device, WaveHeader* header)
 {
     if (!device || !header || (!header->data && header->buffer_length))
         return AUDIO_DEVICE_ERROR;
+    PulseHold server(device);
     std::lock_guard<std::mutex> hold(device->lock);
     if (!device->open)
         return AUDIO_DEVICE_ERROR;
@@ -346,6 +359,7 @@ int audio_device_write(AudioDevice* device, WaveHeader* header)
     // After an underrun the pace restarts from the moment sound arrives.
     if (paced(device) && was_idle && !device->paused)
         start_pacing(device, monotonic_ns());
+    pulse_fill(device);
     device->wake.notify_one();
     return AUDIO_DEVICE_OK;
 }
@@ -354,6 +368,7 @@ int audio_device_reset(AudioDevice* device)
 {
     if (!device)
         return AUDIO_DEVICE_ERROR;
+    PulseHold server(device);
     std::lock_guard<std::mutex> hold(device->lock);
     if (!device->open)
         return AUDIO_DEVICE_ERROR;
@@ -367,6 +382,8 @@ int audio_device_reset(AudioDevice* device)
     while (device->queue_head)
         report(device, pop(&device->queue_head, &device->queue_tail), 1);
     device->pacing = 0;
+    if (device->backend == BACKEND_PULSE)
+        pulse_flush(device);
     device->wake.notify_one();
     return AUDIO_DEVICE_OK;
 }
@@ -375,11 +392,14 @@ int audio_device_pause(AudioDevice* device)
 {
     if (!device)
         return AUDIO_DEVICE_ERROR;
+    PulseHold server(device);
     std::lock_guard<std::mutex> hold(device->lock);
     if (!device->open)
         return AUDIO_DEVICE_ERROR;
     if (paced(device))
         pace(device, monotonic_ns());
+    if (device->backend == BACKEND_PULSE && !device->paused)
+        pulse_pause(device, true);
     device->paused = 1;
     device->pacing = 0;
     device->wake.notify_one();
@@ -390,11 +410,14 @@ int audio_device_restart(AudioDevice* device)
 {
     if (!device)
         return AUDIO_DEVICE_ERROR;
+    PulseHold server(device);
     std::lock_guard<std::mutex> hold(device->lock);
     if (!device->open)
         return AUDIO_DEVICE_ERROR;
     if (device->paused) {
         device->paused = 0;
+        if (device->backend == BACKEND_PULSE)
+            pulse_pause(device, false);
         if (paced(device) && device->queue_head)
             start_pacing(device, monotonic_ns());
     }
@@ -408,6 +431,9 @@ int audio_device_close(AudioDevice* device)
         return AUDIO_DEVICE_ERROR;
     uint32_t sdl_id;
     {
+        // The loop's lock is let go before the device thread is joined: the
+        // thread may be waiting for it.
+        PulseHold server(device);
         std::lock_guard<std::mutex> hold(device->lock);
         if (!device->open)
             return AUDIO_DEVICE_ERROR;
@@ -416,6 +442,8 @@ int audio_device_close(AudioDevice* device)
         device->open = 0;
         sdl_id = device->sdl_id;
         device->sdl_id = 0;
+        if (device->backend == BACKEND_PULSE)
+            pulse_close(device);
     }
     if (sdl_id)
         sdl_close(sdl_id);
@@ -452,8 +480,40 @@ int64_t audio_device_latency_ns(AudioDevice* device)
 {
     if (!device)
         return 0;
+    PulseHold server(device);
     std::lock_guard<std::mutex> hold(device->lock);
-    return device->open ? device->latency_ns : 0;
+    if (!device->open)
+        return 0;
+    return device->backend == BACKEND_PULSE && !device->lost ? pulse_latency_ns(device) : device->latency_ns;
+}
+
+int audio_device_position(AudioDevice* device, const WaveHeader** header, uint32_t* frames, int32_t* rate)
+{
+    if (!device || !header || !frames || !rate)
+        return 0;
+    PulseHold server(device);
+    std::lock_guard<std::mutex> hold(device->lock);
+    if (!device->open || device->paused)
+        return 0;
+    const int64_t now = monotonic_ns();
+    uint32_t bytes = 0;
+    bool heard;
+    if (paced(device)) {
+        pace(device, now);
+        // The pace is inside the buffer at the front of the queue.
+        heard = device->pacing && device->queue_head;
+        if (heard) {
+            *header = device->queue_head;
+            bytes = device->queue_head->bytes_played;
+        }
+    } else if (device->backend == BACKEND_PULSE) {
+        heard = pulse_position(device, now, header, &bytes);
+    } else {
+        heard = sdl_position(device, now, header, &bytes);
+    }
+    *frames = bytes / uint32_t(device->block_align);
+    *rate = device->rate;
+    return heard ? 1 : 0;
 }
 
 int32_t audio_device_rate(AudioDevice* device)

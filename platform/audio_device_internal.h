@@ -4,6 +4,8 @@
 // One mutex per device serialises the writer, the feeder, the reporter and
 // the control calls; completion reports are made while holding it, so the
 // reports of a reset and those of the device thread never overlap or reorder.
+// The pulse backend's event loop has a lock of its own, always taken before
+// the device's (its callbacks run holding it).
 #pragma once
 #include <condition_variable>
 #include <cstdint>
@@ -13,7 +15,11 @@
 
 #include "platform/platform.h"
 
-enum AudioBackend { BACKEND_SDL = 0, BACKEND_NULL = 1, BACKEND_WAV = 2 };
+// BACKEND_PULSE is asked for; a device opens with BACKEND_SDL in its place
+// where no PulseAudio server answers.
+enum AudioBackend { BACKEND_SDL = 0, BACKEND_NULL = 1, BACKEND_WAV = 2, BACKEND_PULSE = 3 };
+
+struct PulseLink;
 
 // Sizes in the RIFF header are 32-bit; sound beyond this is not written, so
 // the file stays valid.
@@ -73,7 +79,15 @@ struct AudioDevice {
     // While lost: when the device thread next looks whether the library has
     // given the device up, in which case it opens a new one.
     int64_t next_reopen_check_ns;
+    // pulse backend: made with the record's first pulse device and kept for
+    // the record's life, so that a call racing a close never meets a freed
+    // event loop. Its fields are guarded by the loop's lock.
+    PulseLink* pulse;
 };
+
+// A buffer handed to a sound server that tells its own position is heard
+// when the server says so, not at a time known in advance.
+constexpr int64_t HEARD_WHEN_SERVER_SAYS = INT64_MAX;
 
 // The process-wide side of the device: the backend choice, the device
 // records and the WAV file.
@@ -97,8 +111,11 @@ WaveHeader* pop(WaveHeader** head, WaveHeader** tail);
 // Marks the buffer done and tells the owner.
 void report(AudioDevice* d, WaveHeader* h, uintptr_t dropped);
 // Whether the device consumes its queue itself at real-time pace (null and
-// wav, and sdl while the sound server does not ask for sound).
+// wav, and sdl or pulse while the sound server does not take sound).
 bool paced(const AudioDevice* d);
+// Reports, in order, the buffers at the front of the heard queue whose time
+// has come.
+void report_heard(AudioDevice* d, int64_t now);
 
 // ---- real-time pacing (audio_paced.cpp) ----
 int64_t frames_to_ns(const AudioDevice* d, uint64_t frames);
@@ -127,3 +144,35 @@ uint32_t sdl_reopen(AudioDevice* d, int64_t* latency_ns);
 void sdl_start(uint32_t sdl_id);
 // Lets go of the sound library (at exit).
 void sdl_shutdown();
+// Where the sdl backend's listener is at time now: the buffer and the bytes
+// of it heard; false while none is being heard.
+bool sdl_position(const AudioDevice* d, int64_t now, const WaveHeader** header, uint32_t* bytes);
+
+// ---- the pulse backend (audio_pulse.cpp) ----
+// The loop's lock, taken before the device's by every call that may reach
+// the server; nothing for a record that never played through pulse.
+struct PulseHold {
+    explicit PulseHold(AudioDevice* d);
+    ~PulseHold();
+    PulseHold(const PulseHold&) = delete;
+    PulseHold& operator=(const PulseHold&) = delete;
+    PulseLink* link;
+};
+// Connects to the sound server and opens a stream for the record's format,
+// waiting up to two seconds; 0 when no server answers (nothing is left open).
+int pulse_open(AudioDevice* d, uint32_t channel_mask);
+// Under both locks from here on.
+void pulse_close(AudioDevice* d);
+// Hands the server as much of the queue as it takes now.
+void pulse_fill(AudioDevice* d);
+// After a reset: what the server holds is dropped.
+void pulse_flush(AudioDevice* d);
+void pulse_pause(AudioDevice* d, bool paused);
+bool pulse_position(AudioDevice* d, int64_t now, const WaveHeader** header, uint32_t* bytes);
+// The device thread's turn, under the device lock only (it takes the loop's
+// lock itself): reports what the server says has been heard, gives a
+// stalled or vanished server up for real-time pace and goes back to it when
+// it answers again. Returns when to come back (-1: on the next event).
+int64_t pulse_service(AudioDevice* d, std::unique_lock<std::mutex>* hold, int64_t now);
+// What the server says a sample written now waits before it is heard.
+int64_t pulse_latency_ns(AudioDevice* d);

@@ -235,6 +235,25 @@ void sdl_close(uint32_t sdl_id)
     SDL_CloseAudioDevice(sdl_id); // waits for SDL's thread to leave the feed
 }
 
+bool sdl_position(const AudioDevice* d, int64_t now, const WaveHeader** header, uint32_t* bytes)
+{
+    // Buffers handed to SDL whole are heard one after the other, each ending
+    // at its heard_ns; the first that has not ended is the one heard now.
+    for (const WaveHeader* h = d->heard_head; h; h = h->next) {
+        if (h->heard_ns <= now)
+            continue;
+        const uint32_t frames = h->buffer_length / uint32_t(d->block_align);
+        const int64_t start = h->heard_ns - frames_to_ns(d, frames);
+        if (now < start)
+            return false; // silence between buffers: the sound ran out before it
+        const uint64_t heard = uint64_t((unsigned __int128)(now - start) * uint64_t(d->rate) / 1000000000u);
+        *header = h;
+        *bytes = uint32_t(heard < frames ? heard : frames) * uint32_t(d->block_align);
+        return true;
+    }
+    return false;
+}
+
 void sdl_shutdown()
 {
     if (SDL_WasInit(SDL_INIT_AUDIO))

@@ -180,14 +180,19 @@ void platform_clock_hide(void* window);
 // A queue of PCM buffers played in order, with one
 // completion report per buffer on the device's own thread. Signed 16-bit
 // little-endian interleaved samples at the rate and channel count given at
-// open. Three backends, chosen once per process: "sdl" (the desktop's sound
-// server through SDL2), "null" (no sound, buffers consumed at real-time pace)
-// and "wav:PATH" (the same pace, and what was played is written to PATH as a
-// WAV file).
+// open. Four backends, chosen once per process: "pulse" (a PulseAudio server,
+// or PipeWire's PulseAudio service, which says how far it has played; SDL2
+// stands in where no such server answers), "sdl" (the desktop's sound server
+// through SDL2), "null" (no sound, buffers consumed at real-time pace) and
+// "wav:PATH" (the same pace, and what was played is written to PATH as a WAV
+// file).
 //
 // A buffer is reported finished when its last sample has been heard: the
-// backend allows for the latency of the layers below it, so that the media
-// time a report carries is what the listener hears at that moment.
+// backend allows for the latency of the layers below it (pulse: as the
+// server reports it; sdl: one period, a guess), so that the media time a
+// report carries is what the listener hears at that moment. A server that
+// stops taking sound is given up for real-time pace until it takes sound
+// again; what it held is reported dropped.
 struct AudioDevice;
 
 // Results of the device calls: 0 is success.
@@ -211,11 +216,11 @@ constexpr int32_t AUDIO_DEVICE_MAX_CHANNELS = 8;
 using AudioDeviceCallback = void (*)(AudioDevice* device, uint32_t message, void* instance, WaveHeader* header,
                                      uintptr_t dropped);
 
-// "sdl", "null" or "wav:PATH". Returns 1 when the text names a backend, 0
-// otherwise (the backend stays what it was). Process-wide; the default is
-// "sdl".
+// "pulse", "sdl", "null" or "wav:PATH". Returns 1 when the text names a
+// backend, 0 otherwise (the backend stays what it was). Process-wide; the
+// default is "sdl".
 int audio_device_select(const char* choice);
-// The backend that devices open with now: "sdl", "null" or "wav".
+// The backend that devices open with now: "pulse", "sdl", "null" or "wav".
 const char* audio_device_backend();
 
 // Opens a device for 16-bit PCM. channel_mask names the speaker of each
@@ -244,8 +249,14 @@ int audio_device_close(AudioDevice* device);
 void audio_device_shutdown(void);
 
 // The latency below the device that reports allow for, in nanoseconds
-// (0 for the null and wav backends).
+// (0 for the null and wav backends; for pulse what the server says a
+// sample written now waits).
 int64_t audio_device_latency_ns(AudioDevice* device);
+// What the listener hears now: the buffer being heard, how many of its
+// sample frames have been heard, and the rate they play at. 0 while none of
+// the device's buffers is being heard: none written, paused, the sound ran
+// out, a sound server that has not said yet where it plays.
+int audio_device_position(AudioDevice* device, const WaveHeader** header, uint32_t* frames, int32_t* rate);
 // Rate and channel count the device plays at; 0 when closed.
 int32_t audio_device_rate(AudioDevice* device);
 int32_t audio_device_channels(AudioDevice* device);

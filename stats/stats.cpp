@@ -237,12 +237,6 @@ void stats_picture_dropped(PlayerContext* ctx)
         s->video_frames_dropped.fetch_add(1, std::memory_order_relaxed);
 }
 
-void stats_sound_reset(PlayerContext* ctx)
-{
-    if (Stats* s = stats_of(ctx))
-        s->audio_reset_wall_ms.store(now_ms(), std::memory_order_release);
-}
-
 // A shown picture or sound chunk closes the seek that awaited it when it was
 // taken (awaited: the open seek then, -1 none).
 static void close_open_seek(Stats* s, int32_t time_ms, uint32_t now, int32_t awaited)
@@ -257,32 +251,13 @@ static void close_open_seek(Stats* s, int32_t time_ms, uint32_t now, int32_t awa
     s->seeks[index].latency_ms = int32_t(now - s->seeks[index].request_wall_ms);
 }
 
-// The A/V figure: the media time the listener hears now, from the device's
-// last report, minus the time of the picture just shown. Reports made before
-// the device was last reset (they may carry times from before a seek or of
-// the previous item), or too old to extrapolate, are not used.
-static void measure_av_offset(PlayerContext* ctx, Stats* s, int32_t picture_ms)
-{
-    if (ctx->slots[SLOT_AUDIO].stream_index.load(std::memory_order_relaxed) < 0 ||
-        ctx->playing.load(std::memory_order_relaxed) != 1)
-        return;
-    const AudioOutput* out = &ctx->audio;
-    uint32_t heard_wall = out->heard_wall_ms.load(std::memory_order_acquire);
-    int32_t heard_time = out->heard_time_ms.load(std::memory_order_relaxed);
-    uint32_t now = now_ms();
-    uint32_t reset_wall = s->audio_reset_wall_ms.load(std::memory_order_acquire);
-    if (heard_wall == 0 || int32_t(heard_wall - reset_wall) <= 0 || now - heard_wall > 250)
-        return;
-    stats_av_offset(ctx, heard_time + int32_t(now - heard_wall) - picture_ms);
-}
-
 int32_t stats_picture_taken(PlayerContext* ctx)
 {
     Stats* s = stats_of(ctx);
     return s ? s->open_seek.load(std::memory_order_acquire) : -1;
 }
 
-void stats_picture_shown(PlayerContext* ctx, int32_t time_ms, int32_t taken)
+void stats_picture_shown(PlayerContext* ctx, int32_t time_ms, int32_t taken, const int32_t* heard_ms)
 {
     Stats* s = stats_of(ctx);
     if (!s)
@@ -293,7 +268,10 @@ void stats_picture_shown(PlayerContext* ctx, int32_t time_ms, int32_t taken)
     int64_t since_start = int64_t(uint32_t(now - s->start_wall_ms));
     s->first_picture_ms.compare_exchange_strong(expected, since_start, std::memory_order_relaxed);
     close_open_seek(s, time_ms, now, taken);
-    measure_av_offset(ctx, s, time_ms);
+    // Sound minus picture: how much later the sound of this picture is
+    // heard than the picture is seen (positive: the sound comes late).
+    if (heard_ms)
+        stats_av_offset(ctx, time_ms - *heard_ms);
     stats_drag_picture(s, now);
 }
 

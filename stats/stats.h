@@ -77,9 +77,6 @@ struct Stats {
     // was asked for (0 while none) and why.
     uint32_t current_request_wall_ms;
     int32_t current_origin;
-    // now_ms() just after the media thread last reset or reopened the sound
-    // device: reports heard before it are not used for the A/V figures.
-    std::atomic<uint32_t> audio_reset_wall_ms;
 
     // Every notice shown, in order (under lock), for the state at exit.
     struct StatsNotice* notices;
@@ -162,13 +159,13 @@ void stats_picture_dropped(PlayerContext* ctx);
 // it is not that seek's first picture.
 int32_t stats_picture_taken(PlayerContext* ctx);
 // A picture with this media time was drawn: counts it, closes the seek that
-// awaited it when it was taken, and measures the offset of the sound heard.
-void stats_picture_shown(PlayerContext* ctx, int32_t time_ms, int32_t taken);
+// awaited it when it was taken, and, given the media time heard as it was
+// drawn (null: none known), counts the A/V offset.
+void stats_picture_shown(PlayerContext* ctx, int32_t time_ms, int32_t taken, const int32_t* heard_ms);
 // A sound chunk went to the device; without video it stands for the picture.
 void stats_sound_written(PlayerContext* ctx, int32_t time_ms, bool without_video);
-// The sound device was reset or reopened.
-void stats_sound_reset(PlayerContext* ctx);
-// One measured offset between the sound heard and the picture shown.
+// One measured offset, sound minus picture: the picture's media time minus
+// the media time heard as it is shown (positive: the sound comes late).
 void stats_av_offset(PlayerContext* ctx, int32_t offset_ms);
 
 // ---- notices and the state at exit ----

@@ -16,7 +16,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libass-dev libuchardet-dev libgtk-3-dev libx11-dev libxext-dev libxss-dev
-  libsdl2-dev libkeybinder-3.0-dev libxfixes-dev libepoxy-dev libegl-dev libva-dev libegl-mesa0 libgl1-mesa-dri
+  libsdl2-dev libpulse-dev libkeybinder-3.0-dev libxfixes-dev libepoxy-dev libegl-dev libva-dev libegl-mesa0 libgl1-mesa-dri
   fonts-noto-cjk ffmpeg libgtest-dev libgmock-dev xvfb xauth xdotool xclip x11-utils dbus dbus-x11
   openbox pulseaudio pulseaudio-utils trayer
   notification-daemon xfwm4 xfce4-panel xfce4-notifyd metacity dunst weston xwayland

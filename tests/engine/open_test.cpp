@@ -202,7 +202,8 @@ TEST(Statistics, the_json_file_holds_items_counts_offsets_and_seeks)
 
 // The picture the presentation had already taken when a seek finished is
 // drawn after it, but it is not the seek's first picture: the next one is.
-TEST(Statistics, a_seek_is_closed_only_by_a_picture_taken_after_it_finished)
+// Only a picture drawn while the sound heard is known counts an offset.
+TEST(Statistics, a_seek_is_closed_only_by_a_picture_taken_after_it_finished_and_the_offset_is_sound_minus_picture)
 {
     PlayerContext* ctx = player_context_new();
     player_setup(ctx);
@@ -210,13 +211,19 @@ TEST(Statistics, a_seek_is_closed_only_by_a_picture_taken_after_it_finished)
     int32_t before = stats_picture_taken(ctx);
     stats_seek_started(ctx);
     stats_seek_done(ctx, 1200);
-    stats_picture_shown(ctx, 2021, before);
+    stats_picture_shown(ctx, 2021, before, nullptr);
     EXPECT_EQ(stats_of(ctx)->seeks[0].first_frame_ms, -1);
-    stats_picture_shown(ctx, 1170, stats_picture_taken(ctx));
+    // The sound of 1150 ms heard as the picture of 1170 ms appears: the
+    // sound comes 20 ms late, sound minus picture is +20.
+    const int32_t heard = 1150;
+    stats_picture_shown(ctx, 1170, stats_picture_taken(ctx), &heard);
     EXPECT_EQ(stats_of(ctx)->seeks[0].first_frame_ms, 1170);
     // Closed once: a later picture does not move it.
-    stats_picture_shown(ctx, 1203, stats_picture_taken(ctx));
+    stats_picture_shown(ctx, 1203, stats_picture_taken(ctx), nullptr);
     EXPECT_EQ(stats_of(ctx)->seeks[0].first_frame_ms, 1170);
+    StatsOffsets o = stats_offsets(ctx);
+    EXPECT_EQ(o.count, 1);
+    EXPECT_DOUBLE_EQ(o.mean_ms, 20.0);
     player_context_free(ctx);
 }
 

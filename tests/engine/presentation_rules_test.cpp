@@ -1,6 +1,6 @@
 // The presentation thread's rules for one pass, driven with a clock the test
 // chooses: how the media clock advances (never leaping after a correction),
-// how it is pulled toward the sound, when a sound chunk goes to the device,
+// how it follows the sound heard, when a sound chunk goes to the device,
 // is trimmed or waits, and when the idle pointer is hidden.
 #include <gtest/gtest.h>
 
@@ -61,24 +61,55 @@ TEST(PresentationRules, the_clock_follows_signed_elapsed_time_limited_from_above
     }
 }
 
-TEST(PresentationRules, the_clock_is_pulled_toward_the_sound_at_most_five_and_three_ms)
+TEST(PresentationRules, the_clock_follows_the_sound_heard_and_waits_for_a_sound_that_starts_afresh)
 {
+    enum Sound { FRESH, FOLLOWING, LONG_WAITED, RAN_DRY_LONG_AGO };
     struct Case {
-        int32_t sound_ms; // the media time the device reports as heard
-        int32_t wall_shift;
+        Sound sound;
+        bool known;
+        int32_t heard_ms;  // when known; else the first queued buffer's time
+        int32_t playing;
+        uint32_t queued;
+        int32_t expected_clock;
     } cases[] = {
-        {5100, -5}, {5026, -5}, {5025, 0}, {5499, -5}, {5500, 0}, // the clock lags the sound
-        {4900, +3}, {4974, +3}, {4975, 0}, {4501, +3}, {4500, 0}, // the clock leads the sound
+        {FRESH, true, 5040, 1, 2, 5040},     // the sound just begun: the clock is set to it
+        {FRESH, true, 4960, 1, 2, 4960},
+        {FRESH, true, 5600, 1, 2, 5000},     // 500 ms or more: left to the frame rules
+        {FOLLOWING, true, 5020, 1, 2, 5005}, // pulled by a quarter of the difference
+        {FOLLOWING, true, 4980, 1, 2, 4995},
+        {FOLLOWING, true, 5003, 1, 2, 5000}, // less than 4 ms: left alone
+        {FOLLOWING, true, 5039, 1, 2, 5009}, // at most 10 ms a pass
+        {FOLLOWING, true, 5040, 1, 2, 5040}, // a picture's length or more: set at once
+        {FOLLOWING, true, 4501, 1, 2, 4501},
+        {FOLLOWING, true, 4500, 1, 2, 5000},
+        {FRESH, false, 4995, 1, 2, 4995},    // on its way: the clock waits at its first sample
+        {FRESH, false, 4980, 1, 2, 4990},    // ... standing where it was when already past it
+        {FRESH, false, 5010, 1, 2, 5000},    // not reached yet: the clock runs
+        {LONG_WAITED, false, 4995, 1, 2, 5000}, // a device that never says it plays holds nothing up
+        {FOLLOWING, false, 4995, 1, 2, 4995},   // the sound ran dry with more queued: waits for it
+        {RAN_DRY_LONG_AGO, false, 4995, 1, 2, 5000}, // ... but not for long
+        {FOLLOWING, false, 4995, 1, 0, 5000},   // ran out, nothing queued (the sound track ended): runs
+        {FRESH, false, 4995, 0, 2, 5000},       // paused
+        {FRESH, false, 4995, 1, 0, 5000},       // nothing on its way (muted, no sound yet)
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.sound_ms);
+        SCOPED_TRACE(testing::Message() << int(c.sound) << " " << c.known << " " << c.heard_ms);
         Rules r;
-        r.ctx->slots[SLOT_AUDIO].stream_index.store(1);
-        r.ctx->clock_wall_ms.store(300000);
-        r.ctx->audio.audio_clock_ms.store(c.sound_ms);
-        r.run(300000); // no time passes: only the correction moves the wall clock
-        EXPECT_EQ(int32_t(r.ctx->clock_wall_ms.load() - 300000), c.wall_shift);
-        EXPECT_EQ(r.ctx->audio.audio_clock_ms.load(), 0) << "the report is consumed";
+        PlayerContext* ctx = r.ctx;
+        ctx->playing.store(c.playing);
+        ctx->audio.sound_starts.store(7);
+        ctx->audio.header_done.store(3);
+        ctx->audio.header_write.store((3 + c.queued) & 7);
+        ctx->audio.wave_headers[3].time_ms.store(c.heard_ms);
+        r.pass.now = 200000;
+        r.pass.clock_before_ms = 4990; // the clock stood there before this pass advanced it
+        r.pass.sound_known = c.sound == FOLLOWING;
+        r.pass.heard_start = c.sound == FOLLOWING || c.sound == RAN_DRY_LONG_AGO ? 7 : 6;
+        r.pass.waited_start = c.sound == LONG_WAITED || c.sound == RAN_DRY_LONG_AGO ? 7 : 0;
+        r.pass.wait_since_ms = 200000 - (c.sound == LONG_WAITED ? SOUND_START_WAIT_MS : SOUND_GAP_WAIT_MS);
+        clock_follow_sound(ctx, &r.pass, c.known, c.heard_ms);
+        EXPECT_EQ(ctx->clock_ms.load(), c.expected_clock);
+        EXPECT_EQ(r.pass.sound_known, c.known);
     }
 }
 

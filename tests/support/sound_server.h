@@ -61,6 +61,12 @@ inline void sound_server_signal(SoundServer* s, int signal_number)
         kill(s->pid, signal_number);
 }
 
+// Suspends or resumes the null sink, as a desktop does with an idle device.
+inline void sound_server_suspend(SoundServer*, bool suspend)
+{
+    system(suspend ? "pactl suspend-sink test_null 1" : "pactl suspend-sink test_null 0");
+}
+
 inline void sound_server_stop(SoundServer* s)
 {
     if (s->recorder > 0) {
