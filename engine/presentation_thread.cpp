@@ -111,6 +111,10 @@ void clock_follow_sound(PlayerContext* ctx, PassState* pass, bool known, int32_t
     const bool fresh = pass->heard_start != starts || !pass->sound_known;
     pass->heard_start = starts;
     pass->sound_known = true;
+    // A paused device still holds its first queued sample; the clock stands
+    // on the picture shown until play resumes.
+    if (ctx->playing.load(std::memory_order_relaxed) != 1)
+        return;
     const int32_t d = clock - heard_ms;
     if (d <= -500 || d >= 500)
         return; // large gaps are left to the frame rules

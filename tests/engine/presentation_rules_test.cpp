@@ -82,6 +82,8 @@ TEST(PresentationRules, the_clock_follows_the_sound_heard_and_waits_for_a_sound_
         {FOLLOWING, true, 5040, 1, 2, 5040}, // a picture's length or more: set at once
         {FOLLOWING, true, 4501, 1, 2, 4501},
         {FOLLOWING, true, 4500, 1, 2, 5000},
+        {FRESH, true, 5040, 0, 2, 5000},     // paused: the clock stays on the picture shown
+        {FOLLOWING, true, 5020, 0, 2, 5000},
         {FRESH, false, 4995, 1, 2, 4995},    // on its way: the clock waits at its first sample
         {FRESH, false, 4980, 1, 2, 4990},    // ... standing where it was when already past it
         {FRESH, false, 5010, 1, 2, 5000},    // not reached yet: the clock runs
