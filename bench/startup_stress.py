@@ -8,10 +8,13 @@ count of starts that did not exit 0, their exit statuses, and the median
 time from start to the first picture the player's statistics report.
 
 With --parallel N, N starts run side by side on the display (the test
-command's shorter form); the figures quoted use 1.
+command's shorter form); the figures quoted use 1. With --before OTHER,
+every start of BINARY is paired with one of OTHER, their order taking
+turns, so both meet the same machine; the medians of both and of the
+differences within pairs are printed.
 
 Usage: startup_stress.py [--starts N] [--parallel N] [--clip FILE]
-                         [--work FOLDER] BINARY
+                         [--work FOLDER] [--before OTHER] BINARY
 """
 import argparse
 import concurrent.futures
@@ -79,6 +82,45 @@ def one_start(binary, clip, display, work, no_gpu, index):
     return code, err, first
 
 
+def compare(args, clip, display, work):
+    # Pairs in one process at a time; the first half idle, the second with a
+    # core kept busy, as the plain run does.
+    firsts = {(b, loaded): [] for b in ("now", "before") for loaded in (False, True)}
+    deltas = {False: [], True: []}
+    failures = 0
+    busy = None
+    try:
+        for i in range(args.starts):
+            if i >= args.starts // 2 and busy is None:
+                busy = busy_core()
+            loaded = busy is not None
+            order = [("now", args.binary), ("before", args.before)]
+            if i % 2:
+                order.reverse()
+            got = {}
+            for name, binary in order:
+                code, err, first = one_start(binary, clip, display, work, (i // 2) % 2 == 1, i)
+                if code != 0:
+                    failures += 1
+                    print("%s start %d: exit %s %s" % (name, i, code, " | ".join(err.strip().splitlines()[-3:])),
+                          flush=True)
+                if first is not None:
+                    firsts[(name, loaded)].append(first)
+                    got[name] = first
+            if len(got) == 2:
+                deltas[loaded].append(got["now"] - got["before"])
+    finally:
+        if busy:
+            busy.kill()
+    print("pairs: %d, starts not ending with exit 0: %d" % (args.starts, failures))
+    for loaded in (False, True):
+        if deltas[loaded]:
+            print("first picture ms, medians (%s): now %.0f, before %.0f, now minus before within pairs %+.1f" % (
+                "busy core" if loaded else "idle", statistics.median(firsts[("now", loaded)]),
+                statistics.median(firsts[("before", loaded)]), statistics.median(deltas[loaded])))
+    return 1 if failures else 0
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("binary")
@@ -86,6 +128,7 @@ def main():
     parser.add_argument("--parallel", type=int, default=1)
     parser.add_argument("--clip")
     parser.add_argument("--work")
+    parser.add_argument("--before")
     args = parser.parse_args()
     work = args.work or tempfile.mkdtemp(prefix="moravista-starts-")
     os.makedirs(work, exist_ok=True)
@@ -93,6 +136,13 @@ def main():
         f.write("1000 key Return\n1600 quit\n")
     clip = args.clip or make_clip(work)
     display, helpers = start_display(work)
+    if args.before:
+        try:
+            return compare(args, clip, display, work)
+        finally:
+            for p in helpers:
+                p.send_signal(signal.SIGTERM)
+                p.wait()
     failures = []
     firsts = {False: [], True: []}
     busy = None
