@@ -34,6 +34,14 @@ constexpr int64_t ANSWER_WITHIN_NS = 250000000;
 constexpr int64_t NO_PROGRESS_NS = 3000000000;
 constexpr int64_t OPEN_WAIT_NS = 2000000000;
 constexpr int64_t RECONNECT_EVERY_NS = 250000000;
+// A server that answers again is handed sound only once it has read this
+// much silence: a new server's idle sink may play what it rendered ahead
+// for up to two seconds before it takes a stream, and sound queued to it
+// meanwhile would be heard that much late.
+constexpr int64_t PROBE_NS = 10000000;
+// How often a server that is away is asked about its position: each answer
+// wakes the device thread, which would otherwise ask again at once.
+constexpr int64_t AWAY_ASK_EVERY_NS = 10000000;
 
 struct PulseLink {
     pa_threaded_mainloop* loop;
@@ -71,6 +79,9 @@ struct PulseLink {
     int64_t progress_ns;
     int64_t suspended_since_ns;
     int64_t next_reconnect_ns;
+    // The stream index where the probe's silence begins plus one while the
+    // server is away; 0: none written yet.
+    int64_t probe_start;
 };
 
 static void lock_loop(PulseLink* p)
@@ -302,6 +313,7 @@ void connect(PulseLink* p)
     disconnect(p);
     p->failed = 0;
     p->index_known = 0;
+    p->probe_start = 0;
     p->context = pa_context_new(pa_threaded_mainloop_get_api(p->loop), "Moravista");
     if (!p->context) {
         p->failed = 1;
@@ -373,6 +385,36 @@ void give_up_server(AudioDevice* d, int64_t now)
         ask_position(p);
     }
     p->next_reconnect_ns = now + RECONNECT_EVERY_NS;
+    p->probe_start = 0;
+}
+
+// Silence for the server to read before it is given sound again. False
+// when it could not be written (the server went away again).
+bool write_probe(PulseLink* p)
+{
+    static const char zeros[4096] = {};
+    const size_t align = pa_frame_size(&p->spec);
+    size_t left = size_t(ns_to_bytes(p, PROBE_NS));
+    left -= left % align;
+    p->probe_start = p->write_pos + 1;
+    while (left > 0) {
+        size_t n = left < sizeof zeros ? left : sizeof zeros - sizeof zeros % align;
+        if (pa_stream_write(p->stream, zeros, n, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+            p->failed = 1;
+            return false;
+        }
+        p->write_pos += int64_t(n);
+        left -= n;
+    }
+    return true;
+}
+
+// Whether the server has begun to read the probe's silence: it takes sound
+// now. (It may read in steps larger than what is left of it.)
+bool probe_read(PulseLink* p)
+{
+    const pa_timing_info* t = pa_stream_get_timing_info(p->stream);
+    return p->probe_start > 0 && t && !t->read_index_corrupt && t->read_index >= p->probe_start;
 }
 
 // Back from real-time pace: the queue goes to the server from where the
@@ -385,6 +427,7 @@ void take_server_back(AudioDevice* d, int64_t now)
     // What the pace consumed is reported at its own time by report_heard.
     p->progress_ns = now;
     p->suspended_since_ns = 0;
+    p->probe_start = 0;
     // The stream plays or stands as the device does (it may have been
     // paused or restarted while the server was away).
     if (p->stream && pa_stream_is_corked(p->stream) != d->paused) {
@@ -498,6 +541,7 @@ void pulse_flush(AudioDevice* d)
     if (o)
         pa_operation_unref(o);
     p->index_known = 0;
+    p->probe_start = 0;
     p->state++;
     p->progress_ns = monotonic_ns();
     ask_position(p);
@@ -569,13 +613,23 @@ int64_t pulse_service(AudioDevice* d, std::unique_lock<std::mutex>* hold, int64_
             hold->unlock();
             connect(p);
             hold->lock();
-        } else if (p->ready && !p->failed && p->index_known && !pa_stream_is_suspended(p->stream) &&
-                   p->asked_ns == 0 && p->answered_state == p->state) {
-            take_server_back(d, now);
+            at = now + 100000000;
         } else if (p->ready && !p->failed && p->asked_ns == 0) {
-            ask_position(p);
+            const bool answering = p->index_known && !pa_stream_is_suspended(p->stream) &&
+                                   p->answered_state == p->state;
+            // Answering: silence first, and the sound once that is read.
+            if (answering && probe_read(p)) {
+                take_server_back(d, now);
+            } else if (answering && p->probe_start == 0) {
+                if (write_probe(p))
+                    ask_position(p);
+            } else if (now - p->answered_ns >= AWAY_ASK_EVERY_NS) {
+                ask_position(p);
+            }
+            at = now + AWAY_ASK_EVERY_NS;
+        } else {
+            at = now + 100000000; // an answer wakes the thread
         }
-        at = now + 100000000;
     } else if (p->failed) {
         give_up_server(d, now);
         at = now;
