@@ -359,6 +359,8 @@ TEST_F(ServicesDesktop, pipes_and_devices_are_refused_at_every_door_and_saved_pa
     std::string clip = fixture_path("h264_aac.mp4");
     start_player({"--audio=null", "--stats=" + dir + "/stats.json", empty, text, missing});
     ASSERT_NE(find_window(), 0u) << stderr_text();
+    // The interface comes up after the window (late under the sanitizers).
+    ASSERT_TRUE(wait_for_player("status", "Stopped", 30s)) << stderr_text();
     std::string pid = std::to_string(player);
     for (const std::string& uri : {"file://" + pipe, std::string("file:///dev/zero")})
         EXPECT_NE(call("org.mpris.MediaPlayer2.Player.OpenUri", uri).find("InvalidArgs"), std::string::npos) << uri;
