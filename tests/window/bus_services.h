@@ -62,6 +62,12 @@ public:
         loop = nullptr;
     }
 
+    // How often a client asked whether a host is registered.
+    int host_asked()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return host_questions;
+    }
     std::vector<std::string> registered()
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -191,10 +197,14 @@ private:
     }
 
     static GVariant* on_watcher_property(GDBusConnection*, const gchar*, const gchar*, const gchar*,
-                                         const gchar* property, GError**, gpointer)
+                                         const gchar* property, GError**, gpointer self)
     {
-        if (strcmp(property, "IsStatusNotifierHostRegistered") == 0)
+        if (strcmp(property, "IsStatusNotifierHostRegistered") == 0) {
+            auto* s = static_cast<BusServices*>(self);
+            std::lock_guard<std::mutex> lock(s->mutex);
+            s->host_questions++;
             return g_variant_new_boolean(TRUE);
+        }
         if (strcmp(property, "ProtocolVersion") == 0)
             return g_variant_new_int32(0);
         return g_variant_new_strv(nullptr, 0);
@@ -293,6 +303,7 @@ private:
     bool want_watcher = false, want_notifications = false;
     unsigned watcher_owner = 0;
     int names_owned = 0;
+    int host_questions = 0;
     uint32_t last_id = 0;
     std::vector<std::string> registrations;
     std::vector<Note> notifications;

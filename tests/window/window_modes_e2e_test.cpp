@@ -322,6 +322,11 @@ TEST_F(ModesDesktop, hidden_in_the_tray_the_icon_registers_notices_become_balloo
     unsigned long window = start_on_top(short_then_long());
     ASSERT_NE(window, 0u) << stderr_text();
     std::string item = "org.kde.StatusNotifierItem-" + std::to_string(player) + "-1";
+    // The player learns of the host over its own bus connection, which may
+    // come after its window (seconds later under the sanitizers); until the
+    // answer is in, a hide minimises.
+    ASSERT_TRUE(wait_until([&] { return services.host_asked() > 0; }, 10s * TIME_SCALE));
+    std::this_thread::sleep_for(100ms * TIME_SCALE);
 
     // Minimised while always on top: to the tray.
     on_display("xdotool windowminimize " + id_of(window));
