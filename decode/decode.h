@@ -128,6 +128,10 @@ const char* hw_device_name();
 // when the stream may be decoded on the device, makes the device and sets
 // the decoder up for it (one thread, hw_get_format). Returns whether it did.
 bool hw_decoder_prepare(PlayerContext* ctx, const AVStream* stream, AVCodecContext* codec, int32_t option_on);
+// A decoder in software tells the context when it could not get memory
+// for a picture or a sound buffer (its decoding call may only say the data
+// was bad). Before the decoder is opened.
+void decoder_note_memory(PlayerContext* ctx, AVCodecContext* codec);
 // Whether the decoder was set up for the device (it may still decode in
 // software when the negotiation fell back).
 bool hw_decoder_armed(const AVCodecContext* codec);

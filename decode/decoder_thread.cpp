@@ -19,6 +19,20 @@ void note_decode_result(PlayerContext* ctx, int ret)
         ctx->memory_short.fetch_add(1, std::memory_order_relaxed);
 }
 
+// Called from the decoder's own threads too when it decodes with several.
+static int get_buffer_noting_memory(AVCodecContext* codec, AVFrame* frame, int flags)
+{
+    int ret = avcodec_default_get_buffer2(codec, frame, flags);
+    note_decode_result(static_cast<PlayerContext*>(codec->opaque), ret);
+    return ret;
+}
+
+void decoder_note_memory(PlayerContext* ctx, AVCodecContext* codec)
+{
+    codec->opaque = ctx;
+    codec->get_buffer2 = get_buffer_noting_memory;
+}
+
 bool send_packet_once(PlayerContext* ctx, StreamSlot* slot, PacketProgress* progress, PacketNode* node)
 {
     if (progress->sent)

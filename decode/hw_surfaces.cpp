@@ -203,8 +203,12 @@ int hw_get_buffer(AVCodecContext* codec, AVFrame* frame, int flags)
 {
     auto* decoder = static_cast<HwDecoder*>(codec->opaque);
     HwDecodeState* state = decoder ? decoder->state : nullptr;
-    if (!state || frame->format != decoder->hw_format)
-        return avcodec_default_get_buffer2(codec, frame, flags);
+    if (!state || frame->format != decoder->hw_format) {
+        int ret = avcodec_default_get_buffer2(codec, frame, flags);
+        if (decoder)
+            note_decode_result(decoder->ctx, ret);
+        return ret;
+    }
     int ret = hw_hand_out(state, frame);
     if (ret == AVERROR(ENOMEM) && hw_pick_slot(state) < 0)
         report_exhausted(decoder, state);

@@ -128,9 +128,11 @@ int open_stream(PlayerContext* ctx, int32_t choice, int type, AVCodecContext** c
     // Pictures of an earlier decoder's surfaces keep their pool alive, so
     // the one on screen needs no flush when a new decoder starts.
     if (type != AVMEDIA_TYPE_VIDEO ||
-        !hw_decoder_prepare(ctx, stream, codec, settings.hw_decode.load(std::memory_order_relaxed)))
+        !hw_decoder_prepare(ctx, stream, codec, settings.hw_decode.load(std::memory_order_relaxed))) {
         codec->thread_count =
             decoder_thread_count(stream->codecpar, av_guess_frame_rate(format, stream, nullptr), av_cpu_count());
+        decoder_note_memory(ctx, codec);
+    }
     int opened = avcodec_open2(codec, decoder, nullptr);
     if (opened < 0) {
         // Frame threads that cannot be made fail the open too.
