@@ -205,7 +205,7 @@ int hw_get_buffer(AVCodecContext* codec, AVFrame* frame, int flags)
     HwDecodeState* state = decoder ? decoder->state : nullptr;
     if (!state || frame->format != decoder->hw_format) {
         int ret = avcodec_default_get_buffer2(codec, frame, flags);
-        if (decoder)
+        if (decoder && decoder->ctx) // a device may be tried with no player
             note_decode_result(decoder->ctx, ret);
         return ret;
     }

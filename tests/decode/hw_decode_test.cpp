@@ -15,6 +15,7 @@ extern "C" {
 
 #include "core/core.h"
 #include "decode/decode_internal.h"
+#include "engine/engine.h"
 #include "support/fixtures.h"
 
 namespace {
@@ -226,6 +227,41 @@ TEST_F(Negotiation, software_frames_of_an_armed_decoder_get_ordinary_buffers)
     EXPECT_EQ(frame->hw_frames_ctx, nullptr);
     EXPECT_STREQ(hw_frame_decoder_name(frame), "software");
     av_frame_free(&frame);
+}
+
+// The decoder reports a picture it could not get memory for as bad data;
+// both buffer hooks count it, so the run ends as short of memory.
+TEST_F(Negotiation, a_picture_buffer_that_cannot_be_had_counts_as_memory_short_in_software_and_on_an_armed_decoder)
+{
+    for (bool armed : {false, true}) {
+        PlayerContext* ctx = player_context_new();
+        AVCodecContext* c = avcodec_alloc_context3(codec->codec);
+        if (armed) {
+            decoder.ctx = ctx;
+            c->opaque = &decoder;
+            c->get_buffer2 = hw_get_buffer;
+        } else {
+            decoder_note_memory(ctx, c);
+        }
+        c->pix_fmt = AV_PIX_FMT_YUV420P;
+        c->width = 640;
+        c->height = 360;
+        ASSERT_EQ(avcodec_open2(c, c->codec, nullptr), 0);
+        AVFrame* frame = av_frame_alloc();
+        frame->format = AV_PIX_FMT_YUV420P;
+        frame->width = 640;
+        frame->height = 360;
+        av_max_alloc(64);
+        EXPECT_EQ(c->get_buffer2(c, frame, 0), AVERROR(ENOMEM)) << armed;
+        av_max_alloc(INT_MAX);
+        EXPECT_EQ(ctx->memory_short.load(), 1) << armed;
+        EXPECT_EQ(c->get_buffer2(c, frame, 0), 0) << armed;
+        EXPECT_EQ(ctx->memory_short.load(), 1) << "a buffer had is not counted " << armed;
+        av_frame_free(&frame);
+        avcodec_free_context(&c);
+        decoder.ctx = nullptr;
+        player_context_free(ctx);
+    }
 }
 
 // Opens the first video stream of a fixture with the decoder armed for the
