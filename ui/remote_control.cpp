@@ -1,6 +1,7 @@
 // The window's side of the desktop media-player interface: the state it
 // reports, and each of its calls as the named action a key or a click would
 // run, notices included. Window thread only.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -76,7 +77,8 @@ static void play_pause(MainWindow* w, PlayerContext* ctx)
 static int seek_by(PlayerContext* ctx, int64_t offset_us)
 {
     int32_t duration = ctx->duration_ms.load(std::memory_order_relaxed);
-    int64_t target = int64_t(ctx->clock_ms.load(std::memory_order_relaxed)) + offset_us / 1000;
+    int64_t clock = std::max<int64_t>(ctx->clock_ms.load(std::memory_order_relaxed), 0);
+    int64_t target = clock + offset_us / 1000;
     // Past the end is the next item; before the start is the start.
     if (target >= duration)
         return playlist_next(ctx) ? 0 : -1;

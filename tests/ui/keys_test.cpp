@@ -72,6 +72,8 @@ TEST_F(Keys, each_key_writes_its_request_or_shows_its_notice)
         {"left seeks 5 s back", nullptr, KEY_LEFT, 0, [](auto*, auto* c) { expect_seek(c, 5000); }},
         {"left near the start seeks to 0", [](auto* t) { t->ctx->clock_ms.store(3000); }, KEY_LEFT, 0,
          [](auto*, auto* c) { expect_seek(c, 0); }},
+        {"right while an item starts counts from its start", [](auto* t) { t->ctx->clock_ms.store(-30); }, KEY_RIGHT,
+         0, [](auto*, auto* c) { expect_seek(c, 5000); }},
         {"browser forward is right", nullptr, KEY_BROWSER_FORWARD, 0, [](auto*, auto* c) { expect_seek(c, 15000); }},
         {"browser back is left", nullptr, KEY_BROWSER_BACK, 0, [](auto*, auto* c) { expect_seek(c, 5000); }},
         {"ctrl+right steps one frame on in mode 1", nullptr, KEY_RIGHT, KEY_MOD_CTRL,
