@@ -399,7 +399,7 @@ TEST_F(ModesDesktop, an_xembed_tray_takes_the_icon_when_no_watcher_is_there_and_
         5s))
         << "no icon in the tray";
     Geometry g = geometry(icon);
-    on_display("xdotool mousemove --sync " + std::to_string(g.x + g.width / 2) + " " +
+    on_display("xdotool mousemove_relative 1 1 mousemove --sync " + std::to_string(g.x + g.width / 2) + " " +
                std::to_string(g.y + g.height / 2) + " click 1");
     EXPECT_TRUE(wait_until([&] { return viewable(window); }, 5s)) << "the click on the icon did not restore";
 }
