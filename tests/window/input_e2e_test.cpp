@@ -58,8 +58,8 @@ TEST_F(InputDesktop, keys_pause_resume_seek_and_size_and_the_close_button_exits_
     start_player({"--audio=null", "--stats=" + stats, fixture_path("av_sync.mp4")});
     unsigned long window = find_window();
     ASSERT_NE(window, 0u) << stderr_text();
-    // Past the opening notice, with the pointer resting on the picture.
-    std::this_thread::sleep_for(3500ms);
+    // Past the opening notice (5.5 s), with the pointer resting on the picture.
+    std::this_thread::sleep_for(6500ms);
     Geometry g = geometry(window);
     point_at(window, g.width / 2, g.height / 2);
     focus(window);
@@ -73,7 +73,7 @@ TEST_F(InputDesktop, keys_pause_resume_seek_and_size_and_the_close_button_exits_
     std::this_thread::sleep_for(700ms);
     EXPECT_TRUE(middle_of(g) != paused) << "the picture stands still after the second Space";
 
-    // Some 5 s into the 10 s clip: a key that meets a seek pending (the
+    // Some 7 s into the 10 s clip: a key that meets a seek pending (the
     // loop's, at the clip's end) is dropped, as held arrows are.
     press("Up Right");
     std::this_thread::sleep_for(500ms);
