@@ -40,12 +40,14 @@ void action_seek_to(PlayerContext* ctx, int64_t target_ms, int32_t forward)
     request_seek(ctx, int32_t(std::min<int64_t>(target_ms, INT32_MAX)), forward);
 }
 
+int32_t position_ms(const PlayerContext* ctx)
+{
+    return std::max(ctx->clock_ms.load(std::memory_order_relaxed), 0);
+}
+
 void action_seek_by(PlayerContext* ctx, int32_t seconds)
 {
-    // The clock stands a little before the start while an item or a seek
-    // begins (and at -1 while a seek is in flight): a step counts from the start.
-    int64_t clock = std::max<int64_t>(ctx->clock_ms.load(std::memory_order_relaxed), 0);
-    int64_t target = clock + int64_t(seconds) * 1000;
+    int64_t target = int64_t(position_ms(ctx)) + int64_t(seconds) * 1000;
     action_seek_to(ctx, target < 0 ? 0 : target);
 }
 

@@ -36,7 +36,7 @@ void action_wake_pointer(MainWindow* w);
 // where a seek would stay pending until the next one opens and every arrow
 // key meanwhile would be held and dropped.
 void action_seek_to(PlayerContext* ctx, int64_t target_ms, int32_t forward = SEEK_KEEP_FORWARD);
-// seek_target_ms = clock + seconds, not below 0; nothing without an item.
+// seek_target_ms = position + seconds, not below 0; nothing without an item.
 void action_seek_by(PlayerContext* ctx, int32_t seconds);
 // One frame duration (300 ms without video) back or forward, paused;
 // mode becomes seek_forward.

@@ -1,7 +1,6 @@
 // The window's side of the desktop media-player interface: the state it
 // reports, and each of its calls as the named action a key or a click would
 // run, notices included. Window thread only.
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -40,9 +39,8 @@ void remote_read_state(MainWindow* w, MprisState* s)
     bool open = ctx->format.load(std::memory_order_acquire) != nullptr;
     bool playing = ctx->playing.load(std::memory_order_relaxed) != 0;
     s->status = !open ? MPRIS_STOPPED : playing ? MPRIS_PLAYING : MPRIS_PAUSED;
-    int32_t clock = ctx->clock_ms.load(std::memory_order_relaxed);
     int32_t duration = ctx->duration_ms.load(std::memory_order_relaxed);
-    s->position_us = open && clock > 0 ? int64_t(clock) * 1000 : 0;
+    s->position_us = open ? int64_t(position_ms(ctx)) * 1000 : 0;
     s->length_us = open ? int64_t(duration) * 1000 : 0;
     s->volume = int32_t(ctx->audio.volume.load(std::memory_order_relaxed));
     s->track = open ? uint32_t(ctx->items_opened.load(std::memory_order_relaxed)) : 0;
@@ -77,8 +75,7 @@ static void play_pause(MainWindow* w, PlayerContext* ctx)
 static int seek_by(PlayerContext* ctx, int64_t offset_us)
 {
     int32_t duration = ctx->duration_ms.load(std::memory_order_relaxed);
-    int64_t clock = std::max<int64_t>(ctx->clock_ms.load(std::memory_order_relaxed), 0);
-    int64_t target = clock + offset_us / 1000;
+    int64_t target = int64_t(position_ms(ctx)) + offset_us / 1000;
     // Past the end is the next item; before the start is the start.
     if (target >= duration)
         return playlist_next(ctx) ? 0 : -1;

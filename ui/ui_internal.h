@@ -208,6 +208,10 @@ void tray_event(MainWindow* w, intptr_t event);
 void tray_balloon(MainWindow* w, int show);
 void tray_title_changed(MainWindow* w);
 // The settings' hook: "总在最前" was on at start.
+// Where the item stands for a user: the clock, which stands a little before
+// the start while an item or a seek begins (and at -1 while a seek is in
+// flight), read as 0 there.
+int32_t position_ms(const PlayerContext* ctx);
 void apply_always_on_top_setting(PlayerContext* ctx);
 // An exit step: the tray icon and its balloon go.
 void remove_tray_icon(PlayerContext* ctx, int exit_code);
