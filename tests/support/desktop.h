@@ -304,12 +304,18 @@ protected:
     void start_player(const std::vector<std::string>& args) { start_player(args, display.c_str()); }
 
     // Runs a shell command on the display, with the desktop's environment.
+    // A tool that hangs (a capture of a stuck server) fails its test within
+    // two minutes instead of holding the run until the suite's timeout.
     std::string on_display(const std::string& command)
     {
         std::string env;
         for (const std::string& e : environment)
             env += "'" + e + "' ";
-        return capture("env " + env + "DISPLAY=" + display + " " + command);
+        std::string quoted = "'";
+        for (char c : command)
+            quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        quoted += "'";
+        return capture("timeout -k 5 120 env " + env + "DISPLAY=" + display + " sh -c " + quoted);
     }
 
     // The program's window, once it is mapped; 0 when none appears in 10 s.
